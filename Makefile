@@ -1,0 +1,27 @@
+# The two commands of the README: `make run` and `make test`.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORNEL_WERROR=ON
+
+.PHONY: run test deps build build-asan clean
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)
+
+build-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) $(CMAKE_FLAGS) -DTORNEL_SANITIZE=ON >/dev/null
+	@cmake --build $(ASAN_BUILD)
+
+run: build
+	@scripts/run-companion $(BUILD)
+
+test: build build-asan
+	cd $(BUILD) && ctest --output-on-failure $(CTEST_ARGS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure $(CTEST_ARGS)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,192 @@
+#include "daemon/ipc_client.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRunnable>
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// Enough workers that requests stuck on a silent daemon (10 s each, a new
+// poll every 2 s) never hold up a login or a poll queued behind them.
+constexpr int maxWorkers = 16;
+
+class SocketCloser {
+public:
+    explicit SocketCloser(int fd) : m_fd(fd) {}
+    ~SocketCloser() { ::close(m_fd); }
+    SocketCloser(const SocketCloser &) = delete;
+    SocketCloser &operator=(const SocketCloser &) = delete;
+
+private:
+    int m_fd;
+};
+
+bool connectTo(int fd, const QString &socketPath)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = socketPath.toUtf8();
+    // A path that does not fit would be cut and could reach another socket.
+    if (path.size() >= qsizetype(sizeof(address.sun_path)) || path.contains('\0'))
+        return false;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    return ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0;
+}
+
+// Receives until the bytes form one complete JSON text, cannot become one, the
+// peer closes, the buffer is full, or the deadline passes.
+qsizetype receiveAnswer(int fd, std::vector<char> &buffer)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(IPCClient::receiveTimeoutSeconds);
+    qsizetype received = 0;
+    while (received < qsizetype(buffer.size())) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            break;
+        timeval timeout {};
+        timeout.tv_sec = time_t(left.count() / 1'000'000);
+        timeout.tv_usec = suseconds_t(left.count() % 1'000'000);
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+        const ssize_t n = ::recv(fd, buffer.data() + received, buffer.size() - size_t(received), 0);
+        if (n < 1)
+            break;
+        received += n;
+        if (!IPCClient::answerMayContinue(QByteArray::fromRawData(buffer.data(), received)))
+            break;
+    }
+    return received;
+}
+
+} // namespace
+
+IPCClient::IPCClient() : IPCClient(QDir::homePath() + QStringLiteral("/.tornel/daemon.sock")) {}
+
+IPCClient::IPCClient(QString socketPath) : m_shared(std::make_shared<Shared>())
+{
+    m_shared->socketPath = std::move(socketPath);
+    m_pool.setMaxThreadCount(maxWorkers);
+}
+
+IPCClient::~IPCClient()
+{
+    m_pool.waitForDone();
+}
+
+void IPCClient::send(const QString &method, const std::optional<QJsonObject> &params, IPCCompletion completion)
+{
+    m_pool.start([shared = m_shared, method, params, completion = std::move(completion)] {
+        completion(sendSync(*shared, method, params));
+    });
+}
+
+IPCResult IPCClient::sendSync(Shared &shared, const QString &method, const std::optional<QJsonObject> &params)
+{
+    const qint64 id = ++shared.requestId;
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return IPCError{QStringLiteral("Failed to create socket")};
+    SocketCloser closer(fd);
+
+    if (!connectTo(fd, shared.socketPath))
+        return IPCError{QStringLiteral("Failed to connect to daemon at ") + shared.socketPath};
+
+    QJsonObject envelope{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                         {QStringLiteral("method"), method},
+                         {QStringLiteral("id"), id}};
+    if (params)
+        envelope.insert(QStringLiteral("params"), *params);
+    QByteArray request = QJsonDocument(envelope).toJson(QJsonDocument::Compact);
+    request.append('\n');
+
+    // MSG_NOSIGNAL: a daemon that closed early must not kill us with SIGPIPE.
+    const ssize_t sent = ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+    if (sent != ssize_t(request.size()))
+        return IPCError{QStringLiteral("Failed to send request")};
+
+    std::vector<char> buffer(receiveBufferSize, 0);
+    const qsizetype received = receiveAnswer(fd, buffer);
+    if (received < 1)
+        return IPCError{QStringLiteral("No response from daemon")};
+    return interpretAnswer(QByteArray(buffer.data(), received));
+}
+
+IPCResult IPCClient::interpretAnswer(const QByteArray &answer)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(answer, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return IPCError{parseError.errorString()};
+    if (!document.isObject())
+        return IPCError{QStringLiteral("Invalid response format")};
+
+    const QJsonObject object = document.object();
+    const QJsonValue error = object.value(QStringLiteral("error"));
+    if (error.isObject()) {
+        const QJsonValue message = error.toObject().value(QStringLiteral("message"));
+        if (message.isString())
+            return IPCError{message.toString()};
+    }
+    const auto result = object.constFind(QStringLiteral("result"));
+    if (result != object.constEnd())
+        return result.value();
+    return QJsonValue(QJsonObject());
+}
+
+bool IPCClient::answerMayContinue(const QByteArray &received)
+{
+    // Tracks only the nesting outside strings: the top-level value is complete
+    // once its bracket closes, and broken when a closer does not match.
+    std::vector<char> open;
+    bool inString = false;
+    bool escaped = false;
+    bool started = false;
+    for (const char c : received) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (!started) {
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+                continue;
+            if (c != '{' && c != '[')
+                return false;
+            started = true;
+        }
+        switch (c) {
+        case '"':
+            inString = true;
+            break;
+        case '{':
+        case '[':
+            open.push_back(c);
+            break;
+        case '}':
+        case ']':
+            if (open.empty() || open.back() != (c == '}' ? '{' : '['))
+                return false;
+            open.pop_back();
+            if (open.empty())
+                return false;
+            break;
+        default:
+            break;
+        }
+    }
+    return true;
+}

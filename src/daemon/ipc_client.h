@@ -1,0 +1,60 @@
+#pragma once
+
+#include "daemon/ipc_error.h"
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+#include <QThreadPool>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <variant>
+
+// The outcome of one request: the answer's "result" value, or the failure.
+using IPCResult = std::variant<QJsonValue, IPCError>;
+using IPCCompletion = std::function<void(const IPCResult &)>;
+
+// Sends one JSON request per connection to the daemon's Unix-domain socket.
+// `send` returns at once; the blocking exchange runs on a worker of the
+// client's own thread pool, and the completion is called exactly once there.
+class IPCClient {
+public:
+    static constexpr int receiveBufferSize = 1024 * 1024;
+    static constexpr int receiveTimeoutSeconds = 10;
+
+    // The socket is at the home directory + "/.tornel/daemon.sock".
+    IPCClient();
+    explicit IPCClient(QString socketPath);
+    // Waits for requests still running (each is bounded by the receive timeout).
+    ~IPCClient();
+
+    IPCClient(const IPCClient &) = delete;
+    IPCClient &operator=(const IPCClient &) = delete;
+
+    QString socketPath() const { return m_shared->socketPath; }
+    qint64 requestId() const { return m_shared->requestId.load(); }
+
+    void send(const QString &method, const std::optional<QJsonObject> &params, IPCCompletion completion);
+
+    // What a complete answer means: the parser's error, "Invalid response
+    // format", the daemon's own "error" message, or the "result" value.
+    static IPCResult interpretAnswer(const QByteArray &answer);
+
+    // Whether more bytes could still turn `received` into one JSON text:
+    // false once it parses, or is malformed in a way no further byte mends.
+    static bool answerMayContinue(const QByteArray &received);
+
+private:
+    struct Shared {
+        QString socketPath;
+        std::atomic<qint64> requestId{0};
+    };
+
+    static IPCResult sendSync(Shared &shared, const QString &method, const std::optional<QJsonObject> &params);
+
+    std::shared_ptr<Shared> m_shared;
+    QThreadPool m_pool;
+};

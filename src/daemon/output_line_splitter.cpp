@@ -1,0 +1,1 @@
+#include "daemon/output_line_splitter.h"
