@@ -1,12 +1,298 @@
 #include "state/sync_state.h"
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include <unicode/calendar.h>
+#include <unicode/locid.h>
+#include <unicode/reldatefmt.h>
+#include <unicode/unistr.h>
+
+#include <array>
+#include <memory>
+#include <utility>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+// Hands `task` to the main thread. Request completions run on IPC workers and
+// must not touch the SyncState, which may be gone by then: the application
+// object outlives it, and each task checks its own weak pointer on arrival.
+template <typename Task>
+void onMainThread(Task task)
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
+}
+
+QString toQString(const icu::UnicodeString &text)
+{
+    return QString(reinterpret_cast<const QChar *>(text.getBuffer()), text.length());
+}
+
+struct RelativeUnit {
+    UCalendarDateFields field;
+    URelativeDateTimeUnit unit;
+};
+
+// Largest first: the phrase uses the first unit whose count is not zero.
+constexpr std::array<RelativeUnit, 7> relativeUnits{{
+    {UCAL_YEAR, UDAT_REL_UNIT_YEAR},
+    {UCAL_MONTH, UDAT_REL_UNIT_MONTH},
+    {UCAL_WEEK_OF_YEAR, UDAT_REL_UNIT_WEEK},
+    {UCAL_DATE, UDAT_REL_UNIT_DAY},
+    {UCAL_HOUR_OF_DAY, UDAT_REL_UNIT_HOUR},
+    {UCAL_MINUTE, UDAT_REL_UNIT_MINUTE},
+    {UCAL_SECOND, UDAT_REL_UNIT_SECOND},
+}};
+
+} // namespace
+
 SyncState::SyncState(QObject *parent) : QObject(parent) {}
+
+// Destroying the client waits for requests still running; their main-thread
+// tasks then find the weak pointer cleared and do nothing.
 SyncState::~SyncState() = default;
-QString SyncState::statusText() const { return {}; }
-QString SyncState::lastSyncText() const { return {}; }
-void SyncState::startPolling() {}
-void SyncState::stopPolling() {}
-void SyncState::fetchStatus() {}
-void SyncState::pause() {}
-void SyncState::resume() {}
-void SyncState::login(const QString &, const QString &, const QString &, LoginCompletion) {}
-void SyncState::logout() {}
+
+template <typename T>
+void SyncState::assign(T &field, T value, void (SyncState::*changed)())
+{
+    // Announced on every assignment, equal value or not: views re-read.
+    field = std::move(value);
+    emit(this->*changed)();
+}
+
+QString SyncState::statusText() const
+{
+    return statusTextFor(m_status, m_pendingUploads, m_pendingDownloads, m_errorMessage);
+}
+
+QString SyncState::lastSyncText() const
+{
+    return lastSyncTextFor(m_lastSync, m_now(), QString::fromLatin1(icu::Locale::getDefault().getName()));
+}
+
+void SyncState::startPolling()
+{
+    // The shell starts polling once per run; a repeated call keeps the running timer.
+    if (m_pollTimer)
+        return;
+    m_pollTimer = new QTimer(this);
+    m_pollTimer->setInterval(pollIntervalMs);
+    connect(m_pollTimer, &QTimer::timeout, this, &SyncState::fetchStatus);
+    m_pollTimer->start();
+    fetchStatus();
+}
+
+void SyncState::stopPolling()
+{
+    if (!m_pollTimer)
+        return;
+    m_pollTimer->stop();
+    m_pollTimer->deleteLater();
+    m_pollTimer.clear();
+}
+
+void SyncState::fetchStatus()
+{
+    m_ipcClient.send(u"status"_s, std::nullopt, [self = QPointer<SyncState>(this)](const IPCResult &result) {
+        if (const auto *error = std::get_if<IPCError>(&result)) {
+            onMainThread([self, error = *error] {
+                if (self)
+                    self->applyFailure(error);
+            });
+            return;
+        }
+        // Decoded here on the worker; an answer that is no status record is dropped silently.
+        std::optional<StatusResponse> record = StatusResponse::decode(std::get<QJsonValue>(result));
+        if (!record)
+            return;
+        onMainThread([self, record = std::move(*record)] {
+            if (self)
+                self->applyStatus(record);
+        });
+    });
+}
+
+void SyncState::pause()
+{
+    sendThenRefresh(u"pause"_s);
+}
+
+void SyncState::resume()
+{
+    sendThenRefresh(u"resume"_s);
+}
+
+void SyncState::sendThenRefresh(const QString &method)
+{
+    // Whatever the daemon answered, the refreshed status shows what it did.
+    m_ipcClient.send(method, std::nullopt, [self = QPointer<SyncState>(this)](const IPCResult &) {
+        onMainThread([self] {
+            if (self)
+                self->fetchStatus();
+        });
+    });
+}
+
+void SyncState::login(const QString &email, const QString &password, const QString &serverURL,
+                      LoginCompletion completion)
+{
+    QJsonObject params{{u"email"_s, email}, {u"password"_s, password}};
+    if (!serverURL.isEmpty())
+        params.insert(u"serverUrl"_s, serverURL);
+    m_ipcClient.send(u"login"_s, params,
+                     [self = QPointer<SyncState>(this),
+                      completion = std::move(completion)](const IPCResult &result) mutable {
+                         std::optional<IPCError> error;
+                         if (const auto *failure = std::get_if<IPCError>(&result))
+                             error = *failure;
+                         // The form waits for this answer, so it comes also when the model is gone.
+                         // Moved along, so the caller's callback ends its life on the main thread too.
+                         onMainThread([self, completion = std::move(completion), error] {
+                             if (!error && self)
+                                 self->fetchStatus();
+                             if (completion)
+                                 completion(error);
+                         });
+                     });
+}
+
+void SyncState::logout()
+{
+    // Shown as logged out whatever the answer; the next poll brings the daemon's view.
+    m_ipcClient.send(u"logout"_s, std::nullopt, [self = QPointer<SyncState>(this)](const IPCResult &) {
+        onMainThread([self] {
+            if (!self)
+                return;
+            self->assign(self->m_status, SyncStatus::loggedOut, &SyncState::statusChanged);
+            self->assign(self->m_userEmail, std::optional<QString>(), &SyncState::userEmailChanged);
+            if (self->onStateChange)
+                self->onStateChange(SyncStatus::loggedOut);
+        });
+    });
+}
+
+void SyncState::applyStatus(const StatusResponse &record)
+{
+    const SyncStatus previous = m_status;
+    const bool hadInitialStatus = m_hasReceivedInitialStatus;
+    m_hasReceivedInitialStatus = true;
+
+    assign(m_status, record.state, &SyncState::statusChanged);
+    assign(m_pendingUploads, record.pendingUploads, &SyncState::pendingUploadsChanged);
+    assign(m_pendingDownloads, record.pendingDownloads, &SyncState::pendingDownloadsChanged);
+    assign(m_syncFolder, record.syncFolder, &SyncState::syncFolderChanged);
+    assign(m_serverURL, record.serverUrl, &SyncState::serverURLChanged);
+    assign(m_userEmail, record.userEmail, &SyncState::userEmailChanged);
+    assign(m_errorMessage, record.errorMessage, &SyncState::errorMessageChanged);
+    // An empty or absent text says nothing new; an unreadable one clears the time.
+    if (record.lastSync && !record.lastSync->isEmpty())
+        assign(m_lastSync, parseLastSync(*record.lastSync), &SyncState::lastSyncChanged);
+
+    if (hadInitialStatus && m_status == previous)
+        return;
+    if (onStateChange)
+        onStateChange(m_status);
+}
+
+void SyncState::applyFailure(const IPCError &error)
+{
+    assign(m_status, SyncStatus::error, &SyncState::statusChanged);
+    assign(m_errorMessage, std::optional<QString>(u"Daemon not responding: "_s + error.description()),
+           &SyncState::errorMessageChanged);
+    // Every failed request is reported, so the icon keeps showing the outage.
+    if (onStateChange)
+        onStateChange(SyncStatus::error);
+}
+
+std::optional<QDateTime> SyncState::parseLastSync(const QString &text)
+{
+    static const QRegularExpression shape(QRegularExpression::anchoredPattern(
+        uR"(([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(?:Z|([+-])([0-9]{2}):([0-9]{2})))"_s));
+    const QRegularExpressionMatch match = shape.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const auto number = [&match](int group) { return match.capturedView(group).toInt(); };
+
+    // Qt counts no year 0: ISO 8601 year 0000 is 1 BC.
+    const int year = number(1) == 0 ? -1 : number(1);
+    const QDate date(year, number(2), number(3));
+    const QTime time(number(4), number(5), number(6));
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+
+    int offsetSeconds = 0;
+    if (match.hasCaptured(7)) {
+        const int hours = number(8);
+        const int minutes = number(9);
+        if (hours > 23 || minutes > 59)
+            return std::nullopt;
+        offsetSeconds = (hours * 60 + minutes) * 60 * (match.capturedView(7) == u'-' ? -1 : 1);
+    }
+    return QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
+}
+
+QString SyncState::statusTextFor(SyncStatus status, qint64 pendingUploads, qint64 pendingDownloads,
+                                 const std::optional<QString> &errorMessage)
+{
+    switch (status) {
+    case SyncStatus::syncing: {
+        qint64 sum = 0;
+        if (__builtin_add_overflow(pendingUploads, pendingDownloads, &sum)) {
+            // Counts of one sign overflow only together: a negative total shows
+            // no count, a positive one still fits an unsigned 64-bit value.
+            if (pendingUploads < 0)
+                return u"Syncing..."_s;
+            return u"Syncing "_s + QString::number(quint64(pendingUploads) + quint64(pendingDownloads))
+                + u" files..."_s;
+        }
+        if (sum < 1)
+            return u"Syncing..."_s;
+        return u"Syncing "_s + QString::number(sum) + (sum == 1 ? u" file..."_s : u" files..."_s);
+    }
+    case SyncStatus::synced:
+        return u"All files up to date"_s;
+    case SyncStatus::paused:
+        return u"Sync paused"_s;
+    case SyncStatus::error:
+        return errorMessage.value_or(u"Sync error"_s);
+    case SyncStatus::loggedOut:
+        return u"Not logged in"_s;
+    }
+    return {};
+}
+
+QString SyncState::lastSyncTextFor(const std::optional<QDateTime> &lastSync, const QDateTime &now,
+                                   const QString &localeId)
+{
+    if (!lastSync || !lastSync->isValid() || !now.isValid())
+        return {};
+
+    const icu::Locale locale(localeId.toLatin1().constData());
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(locale, status));
+    const icu::RelativeDateTimeFormatter formatter(locale, nullptr, UDAT_STYLE_LONG,
+                                                   UDISPCTX_CAPITALIZATION_NONE, status);
+    if (U_FAILURE(status))
+        return {};
+
+    // Walk from now towards the sync time, largest unit first; each step
+    // consumes its whole units, so the first non-zero count names the unit.
+    calendar->setTime(UDate(now.toMSecsSinceEpoch()), status);
+    const UDate target = UDate(lastSync->toMSecsSinceEpoch());
+    RelativeUnit chosen = relativeUnits.back();
+    int32_t count = 0;
+    for (const RelativeUnit &unit : relativeUnits) {
+        count = calendar->fieldDifference(target, unit.field, status);
+        if (count != 0) {
+            chosen = unit;
+            break;
+        }
+    }
+    icu::UnicodeString phrase;
+    formatter.formatNumeric(double(count), chosen.unit, phrase, status);
+    if (U_FAILURE(status))
+        return {};
+    return u"Last synced "_s + toQString(phrase);
+}

@@ -63,6 +63,18 @@ public:
     // Tests fix "now" for the relative last-sync phrase.
     void setWallClock(WallClock clock) { m_now = std::move(clock); }
 
+    // Pure helpers behind the members above, open to tests and fuzzing.
+
+    // An ISO 8601 internet date-time: full date, "T", hh:mm:ss without
+    // fractions, then "Z" or a +hh:mm / -hh:mm offset. The result is in UTC.
+    static std::optional<QDateTime> parseLastSync(const QString &text);
+    static QString statusTextFor(SyncStatus status, qint64 pendingUploads, qint64 pendingDownloads,
+                                 const std::optional<QString> &errorMessage);
+    // `localeId` is an ICU locale id such as "en_US"; calendar units are
+    // counted in ICU's default time zone.
+    static QString lastSyncTextFor(const std::optional<QDateTime> &lastSync, const QDateTime &now,
+                                   const QString &localeId);
+
 signals:
     void statusChanged();
     void pendingUploadsChanged();
@@ -74,7 +86,12 @@ signals:
     void errorMessageChanged();
 
 private:
-    // Implementation details are the implementer's; keep them private.
+    void applyStatus(const StatusResponse &record);
+    void applyFailure(const IPCError &error);
+    void sendThenRefresh(const QString &method);
+    template <typename T>
+    void assign(T &field, T value, void (SyncState::*changed)());
+
     SyncStatus m_status = SyncStatus::loggedOut;
     qint64 m_pendingUploads = 0;
     qint64 m_pendingDownloads = 0;
