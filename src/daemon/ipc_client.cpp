@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QRunnable>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -42,12 +43,81 @@ bool connectTo(int fd, const QString &socketPath)
     return ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0;
 }
 
+// Follows a JSON text as its bytes arrive, tracking only the nesting outside
+// strings: the top-level value is complete once its bracket closes, and broken
+// when it starts with anything but a bracket or a closer does not match.
+// Incremental, so a daemon that writes its answer in many small pieces does
+// not cost a rescan of the whole buffer per piece.
+class AnswerScanner {
+public:
+    // False once no further byte can change whether the bytes so far parse.
+    bool feed(const char *data, qsizetype size)
+    {
+        for (qsizetype i = 0; i < size && !m_finished; ++i)
+            m_finished = !accept(data[i]);
+        return !m_finished;
+    }
+
+private:
+    bool accept(char c)
+    {
+        if (m_inString) {
+            if (m_escaped)
+                m_escaped = false;
+            else if (c == '\\')
+                m_escaped = true;
+            else if (c == '"')
+                m_inString = false;
+            return true;
+        }
+        if (m_open.empty()) {
+            // The parser accepts a UTF-8 byte order mark before the text.
+            static constexpr char bom[] = "\xEF\xBB\xBF";
+            if (m_bomBytes == m_offset && m_bomBytes < 3 && c == bom[m_bomBytes]) {
+                ++m_bomBytes;
+                ++m_offset;
+                return true;
+            }
+            ++m_offset;
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+                return true;
+            if (c != '{' && c != '[')
+                return false;
+        }
+        switch (c) {
+        case '"':
+            m_inString = true;
+            return true;
+        case '{':
+        case '[':
+            m_open.push_back(c);
+            return true;
+        case '}':
+        case ']':
+            if (m_open.back() != (c == '}' ? '{' : '['))
+                return false;
+            m_open.pop_back();
+            return !m_open.empty();
+        default:
+            return true;
+        }
+    }
+
+    std::vector<char> m_open;
+    qsizetype m_offset = 0;
+    qsizetype m_bomBytes = 0;
+    bool m_inString = false;
+    bool m_escaped = false;
+    bool m_finished = false;
+};
+
 // Receives until the bytes form one complete JSON text, cannot become one, the
 // peer closes, the buffer is full, or the deadline passes.
 qsizetype receiveAnswer(int fd, std::vector<char> &buffer)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::seconds(IPCClient::receiveTimeoutSeconds);
+    AnswerScanner scanner;
     qsizetype received = 0;
     while (received < qsizetype(buffer.size())) {
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
@@ -58,10 +128,14 @@ qsizetype receiveAnswer(int fd, std::vector<char> &buffer)
         timeout.tv_usec = suseconds_t(left.count() % 1'000'000);
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
         const ssize_t n = ::recv(fd, buffer.data() + received, buffer.size() - size_t(received), 0);
+        // A receive with a timeout is not restarted after a signal handler ran.
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 1)
             break;
+        const bool mayContinue = scanner.feed(buffer.data() + received, n);
         received += n;
-        if (!IPCClient::answerMayContinue(QByteArray::fromRawData(buffer.data(), received)))
+        if (!mayContinue)
             break;
     }
     return received;
@@ -145,48 +219,5 @@ IPCResult IPCClient::interpretAnswer(const QByteArray &answer)
 
 bool IPCClient::answerMayContinue(const QByteArray &received)
 {
-    // Tracks only the nesting outside strings: the top-level value is complete
-    // once its bracket closes, and broken when a closer does not match.
-    std::vector<char> open;
-    bool inString = false;
-    bool escaped = false;
-    bool started = false;
-    for (const char c : received) {
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-            continue;
-        }
-        if (!started) {
-            if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
-                continue;
-            if (c != '{' && c != '[')
-                return false;
-            started = true;
-        }
-        switch (c) {
-        case '"':
-            inString = true;
-            break;
-        case '{':
-        case '[':
-            open.push_back(c);
-            break;
-        case '}':
-        case ']':
-            if (open.empty() || open.back() != (c == '}' ? '{' : '['))
-                return false;
-            open.pop_back();
-            if (open.empty())
-                return false;
-            break;
-        default:
-            break;
-        }
-    }
-    return true;
+    return AnswerScanner().feed(received.constData(), received.size());
 }

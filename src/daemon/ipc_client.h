@@ -43,8 +43,9 @@ public:
     // format", the daemon's own "error" message, or the "result" value.
     static IPCResult interpretAnswer(const QByteArray &answer);
 
-    // Whether more bytes could still turn `received` into one JSON text:
-    // false once it parses, or is malformed in a way no further byte mends.
+    // Whether more bytes could still turn `received` into one JSON text: false
+    // once its top-level brackets close, or once no further byte can mend it
+    // (it starts with anything but a bracket, or a closer does not match).
     static bool answerMayContinue(const QByteArray &received);
 
 private:

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -46,12 +47,12 @@ ScriptedDaemon::Reply ScriptedDaemon::Reply::error(const QString &message)
 ScriptedDaemon::ScriptedDaemon(QString socketPath, Responder responder)
     : m_socketPath(std::move(socketPath)), m_responder(std::move(responder))
 {
-    if (::pipe(m_wakeFds) != 0)
+    if (::pipe2(m_wakeFds, O_CLOEXEC) != 0)
         return;
     const QByteArray path = m_socketPath.toUtf8();
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
-    if (path.size() >= qsizetype(sizeof(address.sun_path)))
+    if (path.size() > qsizetype(sizeof(address.sun_path)))
         return;
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
     ::unlink(path.constData());
@@ -97,6 +98,12 @@ QList<QByteArray> ScriptedDaemon::rawRequests() const
     return m_rawRequests;
 }
 
+QList<QByteArray> ScriptedDaemon::receivedBytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_receivedBytes;
+}
+
 QList<QJsonObject> ScriptedDaemon::requests() const
 {
     QList<QJsonObject> parsed;
@@ -138,8 +145,13 @@ void ScriptedDaemon::acceptLoop()
             continue;
         std::lock_guard lock(m_mutex);
         m_connections.emplace_back([this, fd] {
+            const int serving = ++m_concurrent;
+            int most = m_maxConcurrent;
+            while (most < serving && !m_maxConcurrent.compare_exchange_weak(most, serving)) {
+            }
             serve(fd);
             ::close(fd);
+            --m_concurrent;
         });
     }
 }
@@ -172,9 +184,10 @@ void ScriptedDaemon::serve(int fd)
             break;
         line.append(chunk, n);
     }
-    line.truncate(line.indexOf('\n') < 0 ? line.size() : line.indexOf('\n'));
     {
         std::lock_guard lock(m_mutex);
+        m_receivedBytes.append(line);
+        line.truncate(line.indexOf('\n') < 0 ? line.size() : line.indexOf('\n'));
         m_rawRequests.append(line);
     }
 
@@ -190,6 +203,8 @@ void ScriptedDaemon::serve(int fd)
         } else {
             writeAll(fd, reply.bytes.constData(), size_t(reply.bytes.size()));
         }
+        if (reply.holdOpenMs > 0)
+            sleepUnlessStopping(reply.holdOpenMs);
         break;
     case Reply::Kind::Silent:
         sleepUnlessStopping(12000);

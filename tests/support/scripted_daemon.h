@@ -25,7 +25,8 @@ public:
         QByteArray bytes;
         qsizetype splitAt = 0;
         int pauseBetweenPiecesMs = 50;
-        int delayMs = 0; // before answering
+        int delayMs = 0;    // before answering
+        int holdOpenMs = 0; // after answering, before closing
 
         static Reply answer(QByteArray bytes) { return {Kind::Answer, std::move(bytes)}; }
         static Reply result(const QJsonValue &value);
@@ -35,7 +36,8 @@ public:
     };
     using Responder = std::function<Reply(const QJsonObject &request)>;
 
-    // Listens at `socketPath` (its directory must exist).
+    // Listens at `socketPath` (its directory must exist). A path may fill the
+    // whole address field without a terminating zero, as Linux allows.
     explicit ScriptedDaemon(QString socketPath, Responder responder = {});
     ~ScriptedDaemon();
 
@@ -52,6 +54,11 @@ public:
     QList<QJsonObject> requests() const;
     qsizetype requestCount() const;
     QStringList methods() const;
+    // The bytes of each request as they arrived, line feed and anything sent
+    // with it included.
+    QList<QByteArray> receivedBytes() const;
+    // The most connections that were being served at one time.
+    int maxConcurrentConnections() const { return m_maxConcurrent; }
 
     // A standard "status" result for tests that need a well-formed record.
     static QJsonObject statusRecord(const QString &state, qint64 uploads = 0, qint64 downloads = 0);
@@ -70,6 +77,9 @@ private:
     mutable std::mutex m_mutex;
     Responder m_responder;
     QList<QByteArray> m_rawRequests;
+    QList<QByteArray> m_receivedBytes;
+    std::atomic<int> m_concurrent{0};
+    std::atomic<int> m_maxConcurrent{0};
     std::vector<std::thread> m_connections;
     std::thread m_acceptThread;
 };
