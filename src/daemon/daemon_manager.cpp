@@ -1,5 +1,235 @@
 #include "daemon/daemon_manager.h"
-DaemonManager::DaemonManager(QObject *parent) : QObject(parent) {}
-DaemonManager::~DaemonManager() = default;
-void DaemonManager::start(std::function<void()>) {}
-void DaemonManager::stop() {}
+
+#include "daemon/child_process.h"
+#include "daemon/output_reader.h"
+#include "daemon/restart_policy.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <atomic>
+#include <mutex>
+
+#include <signal.h>
+#include <unistd.h>
+
+namespace {
+
+const QString executableName = QStringLiteral("tornel-sync");
+
+// How long the waiter lets the output reach its end after the daemon exited;
+// beyond that, a process the daemon left behind holds the pipe open.
+constexpr std::chrono::seconds outputDrainGrace{1};
+
+QString describeFailure(const QString &subject, std::error_code error)
+{
+    return QStringLiteral("[daemon] Failed to start: %1: %2 (errno %3)")
+        .arg(subject, QString::fromStdString(error.message()))
+        .arg(error.value());
+}
+
+// Only absolute entries count: an empty or relative entry of PATH would run
+// whatever file of that name sits in the folder the companion started in.
+QString executableOnPath()
+{
+    QStringList directories;
+    for (const QString &entry : QString::fromLocal8Bit(qgetenv("PATH")).split(u':', Qt::SkipEmptyParts)) {
+        if (QDir::isAbsolutePath(entry))
+            directories.append(entry);
+    }
+    // findExecutable searches all of PATH when given no directories.
+    if (directories.isEmpty())
+        return {};
+    return QStandardPaths::findExecutable(executableName, directories);
+}
+
+} // namespace
+
+struct DaemonManager::Shared {
+    OutputSink sink;
+    SteadyClock clock;
+    std::mutex mutex;
+    DaemonManager *owner = nullptr; // guarded by `mutex`; cleared as the manager goes
+    RestartPolicy restartPolicy;    // guarded by `mutex`
+
+    void print(const QString &line) const { sink((line + u'\n').toUtf8()); }
+
+    // Runs `task` on the manager's thread, unless the manager is gone by then.
+    void postToOwner(std::function<void(DaemonManager &)> task)
+    {
+        std::lock_guard lock(mutex);
+        if (!owner)
+            return;
+        // Events queued for an object are discarded when it is destroyed.
+        QMetaObject::invokeMethod(
+            owner, [manager = owner, task = std::move(task)] { task(*manager); }, Qt::QueuedConnection);
+    }
+};
+
+struct DaemonManager::Session {
+    std::unique_ptr<ChildProcess> process;
+    std::unique_ptr<OutputReader> reader; // declared after `process`, whose pipe it reads
+    std::atomic<bool> stopRequested{false};
+};
+
+DaemonManager::DaemonManager(QObject *parent)
+    : DaemonManager(&DaemonManager::writeToStandardOutput, [] { return std::chrono::steady_clock::now(); }, parent)
+{
+}
+
+DaemonManager::DaemonManager(OutputSink sink, SteadyClock clock, QObject *parent)
+    : QObject(parent), m_shared(std::make_shared<Shared>())
+{
+    m_shared->sink = std::move(sink);
+    m_shared->clock = std::move(clock);
+    m_shared->owner = this;
+    m_relaunchTimer.setSingleShot(true);
+    m_relaunchTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_relaunchTimer, &QTimer::timeout, this, [this] { start(); });
+}
+
+DaemonManager::~DaemonManager()
+{
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->owner = nullptr;
+    }
+    stop();
+}
+
+void DaemonManager::start(std::function<void()> onReady)
+{
+    if (m_session && !m_session->process->hasExited()) {
+        if (onReady)
+            onReady();
+        return;
+    }
+    retireSession();
+
+    const QString path = daemonPath();
+    if (path.isEmpty()) {
+        m_shared->print(describeFailure(
+            executableName + QStringLiteral(" (looked beside the companion, in /usr/local/bin, ~/.tornel/bin, "
+                                            "~/go/bin and on PATH)"),
+            std::make_error_code(std::errc::no_such_file_or_directory)));
+        return;
+    }
+    ChildProcess::LaunchResult launched = ChildProcess::launch(path);
+    if (const auto *error = std::get_if<std::error_code>(&launched)) {
+        m_shared->print(describeFailure(path, *error));
+        return;
+    }
+
+    auto session = std::make_shared<Session>();
+    session->process = std::move(std::get<std::unique_ptr<ChildProcess>>(launched));
+    m_shared->print(QStringLiteral("[daemon] Started (PID: %1)").arg(session->process->pid()));
+    session->reader = std::make_unique<OutputReader>(
+        session->process->outputFd(),
+        [shared = m_shared](const QString &line) { shared->print(QStringLiteral("[daemon] ") + line); });
+    m_session = session;
+    m_waiter = std::thread(&DaemonManager::superviseExit, m_shared, std::move(session));
+
+    if (onReady)
+        QTimer::singleShot(readyDelay, this, std::move(onReady));
+}
+
+void DaemonManager::stop()
+{
+    m_relaunchTimer.stop();
+    if (!m_session)
+        return;
+    m_session->stopRequested = true;
+    ChildProcess &process = *m_session->process;
+    const bool wasRunning = !process.hasExited();
+    if (wasRunning) {
+        process.signal(SIGTERM);
+        if (!process.waitUntilExited(stopGrace))
+            process.signal(SIGKILL);
+    }
+    // The waiter returns once the child has exited and its lines are out.
+    retireSession();
+    if (wasRunning)
+        m_shared->print(QStringLiteral("[daemon] Stopped"));
+}
+
+QString DaemonManager::daemonPath() const
+{
+    const QString home = QDir::homePath();
+    const QString candidates[] = {
+        QCoreApplication::applicationDirPath() + u'/' + executableName,
+        QStringLiteral("/usr/local/bin/") + executableName,
+        home + QStringLiteral("/.tornel/bin/") + executableName,
+        home + QStringLiteral("/go/bin/") + executableName,
+    };
+    for (const QString &candidate : candidates) {
+        if (QFileInfo::exists(candidate))
+            return candidate;
+    }
+    return executableOnPath();
+}
+
+void DaemonManager::writeToStandardOutput(const QByteArray &message)
+{
+    const char *data = message.constData();
+    size_t left = size_t(message.size());
+    // Loops only when a full pipe takes part of a long line.
+    while (left > 0) {
+        const ssize_t written = ::write(STDOUT_FILENO, data, left);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        data += written;
+        left -= size_t(written);
+    }
+}
+
+void DaemonManager::superviseExit(std::shared_ptr<Shared> shared, std::shared_ptr<Session> session)
+{
+    const int status = session->process->waitForExit();
+    // The daemon's last words come before the line about its exit.
+    session->reader->finish(outputDrainGrace);
+    shared->print(QStringLiteral("[daemon] Process exited with status %1").arg(status));
+    if (status == 0 || session->stopRequested)
+        return;
+
+    std::optional<RestartPolicy::Seconds> delay;
+    qint64 attempt = 0;
+    {
+        std::lock_guard lock(shared->mutex);
+        delay = shared->restartPolicy.restartDelay(shared->clock());
+        attempt = shared->restartPolicy.restartCount();
+    }
+    if (!delay) {
+        shared->print(QStringLiteral("[daemon] Too many restarts, giving up"));
+        return;
+    }
+    shared->print(QStringLiteral("[daemon] Restarting in %1s (attempt %2/%3)")
+                      .arg(QString::number(delay->count(), 'f', 1))
+                      .arg(attempt)
+                      .arg(RestartPolicy::maxRestartsPerMinute));
+    const auto delayMs = std::chrono::duration_cast<std::chrono::milliseconds>(*delay);
+    shared->postToOwner([failed = std::weak_ptr<Session>(session), delayMs](DaemonManager &manager) {
+        manager.relaunchLater(failed, delayMs);
+    });
+}
+
+void DaemonManager::relaunchLater(const std::weak_ptr<Session> &failed, std::chrono::milliseconds delay)
+{
+    // A stop, or another launch, since the failure makes this relaunch moot.
+    const std::shared_ptr<Session> session = failed.lock();
+    if (!session || session != m_session || session->stopRequested)
+        return;
+    m_relaunchTimer.start(delay);
+}
+
+void DaemonManager::retireSession()
+{
+    // The previous child has ended; its waiter is at most finishing its lines.
+    if (m_waiter.joinable())
+        m_waiter.join();
+    m_session.reset();
+}

@@ -1,20 +1,65 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
+#include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <thread>
 
-// Finds, launches, echoes, restarts and stops the tornel-sync daemon.
-// (The full interface is filled in by its implementation.)
+// Keeps the tornel-sync daemon running while the companion runs: finds and
+// launches it, echoes its output line by line, restarts it after failures
+// within limits, and stops it. Every diagnostic is one "[daemon] " line.
+//
+// start, stop and the delayed ready and relaunch tasks run on the main
+// thread; a reader thread echoes the output and a waiter thread handles the
+// exit. Those threads share only `Shared` and their `Session` with the
+// manager and reach it solely through tasks queued on it.
 class DaemonManager : public QObject {
     Q_OBJECT
 public:
+    // Gets each message whole, line feed included; called from several threads.
+    using OutputSink = std::function<void(const QByteArray &message)>;
+    using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
+
+    static constexpr std::chrono::milliseconds readyDelay{1000};
+    static constexpr std::chrono::seconds stopGrace{5};
+
+    // Messages go to standard output; the restart window follows the steady clock.
     explicit DaemonManager(QObject *parent = nullptr);
+    DaemonManager(OutputSink sink, SteadyClock clock, QObject *parent = nullptr);
+    // Stops a daemon that still runs: nothing would supervise it afterwards.
     ~DaemonManager() override;
 
-    // Main thread. Calls `onReady` 1.0 s after a successful launch (or at
-    // once when the daemon already runs).
+    // Launches the daemon unless it runs already, and calls `onReady` 1.0 s
+    // after a successful launch, or at once when it was running. A failed
+    // launch is reported and never calls `onReady`.
     void start(std::function<void()> onReady = {});
-    // Main thread. Terminates the daemon and waits for it to exit.
+    // Sends SIGTERM, waits up to `stopGrace`, then SIGKILL. Returns once the
+    // daemon has exited and its last lines are out; "[daemon] Stopped" comes
+    // last. The exit it causes is not restarted, nor is a pending relaunch.
     void stop();
+
+    // The executable the next launch runs, searched afresh each time; empty when none is found.
+    QString daemonPath() const;
+
+    // One write(2) per message, so lines from several threads never interleave.
+    static void writeToStandardOutput(const QByteArray &message);
+
+private:
+    struct Shared;
+    struct Session;
+
+    static void superviseExit(std::shared_ptr<Shared> shared, std::shared_ptr<Session> session);
+    void relaunchLater(const std::weak_ptr<Session> &failed, std::chrono::milliseconds delay);
+    void retireSession();
+
+    std::shared_ptr<Shared> m_shared;
+    // The last launched child; its waiter runs until that child has ended.
+    std::shared_ptr<Session> m_session;
+    std::thread m_waiter;
+    QTimer m_relaunchTimer;
 };

@@ -1,0 +1,139 @@
+#include "daemon/child_process.h"
+
+#include <QFile>
+
+#include <signal.h>
+
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::error_code lastError()
+{
+    return {errno, std::system_category()};
+}
+
+// Between fork and exec: makes `fd` the descriptor `target`. dup2 onto itself
+// would keep close-on-exec, so that case clears the flag instead.
+bool installAs(int fd, int target)
+{
+    if (fd == target)
+        return ::fcntl(fd, F_SETFD, 0) == 0;
+    return ::dup2(fd, target) == target;
+}
+
+// Between fork and exec: reports errno to the parent, which is waiting for
+// either this or the end of the pipe that a successful exec closes.
+[[noreturn]] void failInChild(int statusFd)
+{
+    const int error = errno;
+    [[maybe_unused]] const ssize_t written = ::write(statusFd, &error, sizeof(error));
+    ::_exit(127);
+}
+
+} // namespace
+
+ChildProcess::LaunchResult ChildProcess::launch(const QString &path)
+{
+    const QByteArray file = QFile::encodeName(path);
+    char *const argv[] = {const_cast<char *>(file.constData()), nullptr};
+
+    int output[2];
+    if (::pipe2(output, O_CLOEXEC) != 0)
+        return lastError();
+    int status[2];
+    if (::pipe2(status, O_CLOEXEC) != 0) {
+        const std::error_code error = lastError();
+        ::close(output[0]);
+        ::close(output[1]);
+        return error;
+    }
+
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls until exec: another thread may have
+        // held a lock (malloc's, Qt's) at the moment of the fork.
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0)
+            failInChild(status[1]);
+        // The companion died before the line above took effect.
+        if (::getppid() != parent)
+            ::_exit(127);
+        if (!installAs(output[1], STDOUT_FILENO) || !installAs(output[1], STDERR_FILENO))
+            failInChild(status[1]);
+        // The mask survives exec; a blocked SIGTERM would make every stop wait for SIGKILL.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execv(argv[0], argv);
+        failInChild(status[1]);
+    }
+
+    const std::error_code forkError = lastError();
+    ::close(output[1]);
+    ::close(status[1]);
+    if (pid < 0) {
+        ::close(output[0]);
+        ::close(status[0]);
+        return forkError;
+    }
+
+    int execError = 0;
+    ssize_t received;
+    do
+        received = ::read(status[0], &execError, sizeof(execError));
+    while (received < 0 && errno == EINTR);
+    ::close(status[0]);
+    if (received > 0) {
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        ::close(output[0]);
+        return std::error_code(execError, std::system_category());
+    }
+    return std::unique_ptr<ChildProcess>(new ChildProcess(pid, output[0]));
+}
+
+ChildProcess::~ChildProcess()
+{
+    ::close(m_outputFd);
+}
+
+void ChildProcess::signal(int signalNumber)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_reaped)
+        ::kill(m_pid, signalNumber);
+}
+
+bool ChildProcess::hasExited() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_reaped;
+}
+
+int ChildProcess::waitForExit()
+{
+    // Wait without reaping first: until the reap below, under the lock that
+    // `signal` takes, the PID still belongs to this child.
+    siginfo_t info {};
+    while (::waitid(P_PID, id_t(m_pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    int status = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_reaped = true;
+    }
+    m_exitedChanged.notify_all();
+    return WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+bool ChildProcess::waitUntilExited(std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_mutex);
+    return m_exitedChanged.wait_for(lock, timeout, [this] { return m_reaped; });
+}

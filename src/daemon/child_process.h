@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <variant>
+
+#include <sys/types.h>
+
+// One launched child process: its PID, the read end of the one pipe that
+// carries both its standard output and standard error, and its end. Only
+// `waitForExit` reaps the child, and `signal` is refused once it has, so a
+// signal can never reach an unrelated process that was given the same PID.
+class ChildProcess {
+public:
+    using LaunchResult = std::variant<std::unique_ptr<ChildProcess>, std::error_code>;
+
+    // Runs `path` with no arguments in the companion's environment and working
+    // directory. The child gets SIGTERM when the calling thread ends, so call
+    // this from the thread that lives as long as the companion. Fails with the
+    // error of the step that failed, the exec's own when the file cannot run.
+    static LaunchResult launch(const QString &path);
+
+    ~ChildProcess();
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
+
+    pid_t pid() const { return m_pid; }
+    int outputFd() const { return m_outputFd; }
+
+    void signal(int signalNumber);
+    bool hasExited() const;
+    // Blocks until the child ends, reaps it and returns its exit code, or the
+    // number of the signal that ended it. Called by exactly one thread.
+    int waitForExit();
+    // Whether the child ended within `timeout` (seen by `waitForExit`).
+    bool waitUntilExited(std::chrono::milliseconds timeout) const;
+
+private:
+    ChildProcess(pid_t pid, int outputFd) : m_pid(pid), m_outputFd(outputFd) {}
+
+    const pid_t m_pid;
+    const int m_outputFd;
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_exitedChanged;
+    bool m_reaped = false;
+};
