@@ -62,6 +62,9 @@ ChildProcess::LaunchResult ChildProcess::launch(const QString &path)
         // The companion died before the line above took effect.
         if (::getppid() != parent)
             ::_exit(127);
+        // Its own process group: a Ctrl-C in the terminal reaches the
+        // companion only, which then stops the daemon in order.
+        ::setpgid(0, 0);
         if (!installAs(output[1], STDOUT_FILENO) || !installAs(output[1], STDERR_FILENO))
             failInChild(status[1]);
         // The mask survives exec; a blocked SIGTERM would make every stop wait for SIGKILL.

@@ -1,0 +1,66 @@
+#include "app/app_delegate.h"
+
+#include <QPointer>
+
+AppDelegate::AppDelegate(StatusItemFactory makeStatusItem, QObject *parent)
+    : QObject(parent), m_makeStatusItem(std::move(makeStatusItem))
+{
+}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    createStatusItem();
+    buildPopover();
+    installStateChangeCallback();
+    startDaemon();
+    // No first redraw: the launch icon stays until the model reports a status.
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    // Polling stops first, so no request is sent to a daemon being stopped.
+    m_syncState.stopPolling();
+    m_daemonManager.stop();
+}
+
+void AppDelegate::createStatusItem()
+{
+    m_statusItem = m_makeStatusItem();
+    m_statusItem->setIcon(launchIcon());
+}
+
+void AppDelegate::buildPopover()
+{
+    m_popover = std::make_unique<PopoverHost>(m_syncState, m_daemonManager);
+    StatusItem *item = m_statusItem.get();
+    m_popover->setTrayIconGeometrySource([item] { return item->geometry(); });
+    connect(item, &StatusItem::clicked, m_popover.get(), &PopoverHost::toggle);
+    m_trayMenu = std::make_unique<TrayMenu>(m_trayMenuEntries, m_syncState, *m_popover);
+    item->setContextMenu(&m_trayMenuEntries);
+}
+
+void AppDelegate::installStateChangeCallback()
+{
+    // The callback may be called on any thread and only queues the redraw,
+    // which therefore always runs in a later turn of the main loop, in the
+    // order of the calls. A redraw queued on this object is dropped with it.
+    m_syncState.onStateChange = [self = QPointer<AppDelegate>(this)](SyncStatus status) {
+        if (self)
+            QMetaObject::invokeMethod(self.data(), [self, status] { self->updateMenuBarIcon(status); }, Qt::QueuedConnection);
+    };
+}
+
+void AppDelegate::startDaemon()
+{
+    m_daemonManager.start([self = QPointer<AppDelegate>(this)] {
+        if (self)
+            self->m_syncState.startPolling();
+    });
+}
+
+void AppDelegate::updateMenuBarIcon(SyncStatus state)
+{
+    m_statusItem->setIcon(statusIcon(state));
+}
