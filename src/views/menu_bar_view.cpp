@@ -1,0 +1,163 @@
+#include "views/menu_bar_view.h"
+
+#include "state/sync_state.h"
+#include "views/command_section.h"
+#include "views/divider.h"
+#include "views/layout_metrics.h"
+#include "views/login_view.h"
+#include "views/status_section.h"
+#include "views/symbol_view.h"
+#include "views/sync_folder_path.h"
+#include "views/text_style.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+MenuBarView::MenuBarView(SyncState &syncState, DaemonManager &daemonManager, QWidget *parent)
+    : QWidget(parent), m_syncState(syncState), m_daemonManager(daemonManager)
+{
+    setFixedWidth(panelWidth);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto *header = new QHBoxLayout;
+    header->setContentsMargins(16, 12, 16, 12);
+    header->setSpacing(defaultSpacing);
+    const QFont title3 = textStyleFont(TextStyle::title3);
+    header->addWidget(new SymbolView(QStringLiteral("cloud.fill"), NamedColor::accent, symbolSize(title3)));
+    auto *title = new QLabel(QStringLiteral("Tornel"));
+    applyTextStyle(title, TextStyle::headline);
+    header->addWidget(title);
+    header->addStretch();
+    column->addLayout(header);
+    column->addWidget(new Divider);
+
+    m_contentSlot = new QVBoxLayout;
+    m_contentSlot->setContentsMargins(0, 0, 0, 0);
+    column->addLayout(m_contentSlot);
+
+    // One assignment to the model announces itself once per property; a
+    // status answer assigns seven of them in a row. Draw once for all.
+    const auto announcements = {&SyncState::statusChanged,     &SyncState::pendingUploadsChanged,
+                          &SyncState::pendingDownloadsChanged, &SyncState::lastSyncChanged,
+                          &SyncState::syncFolderChanged, &SyncState::serverURLChanged,
+                          &SyncState::userEmailChanged,  &SyncState::errorMessageChanged};
+    for (auto announcement : announcements)
+        connect(&m_syncState, announcement, this, &MenuBarView::scheduleRefresh);
+
+    buildContent();
+}
+
+void MenuBarView::setShowingLogin(bool showing)
+{
+    if (showing == m_showingLogin)
+        return;
+    m_showingLogin = showing;
+    buildContent();
+}
+
+void MenuBarView::perform(PanelCommand command)
+{
+    switch (command) {
+    case PanelCommand::pauseSyncing:
+        m_syncState.pause();
+        break;
+    case PanelCommand::resumeSyncing:
+    case PanelCommand::retrySync:
+        m_syncState.resume();
+        break;
+    case PanelCommand::openSyncFolder:
+        QDesktopServices::openUrl(QUrl::fromLocalFile(expandSyncFolder(m_syncState.syncFolder(), QDir::homePath())));
+        emit syncFolderOpened();
+        break;
+    case PanelCommand::logOut:
+        m_syncState.logout();
+        break;
+    case PanelCommand::logIn:
+        setShowingLogin(true);
+        break;
+    case PanelCommand::quit:
+        // The shell stops polling and the daemon on the way out.
+        QCoreApplication::quit();
+        break;
+    }
+}
+
+void MenuBarView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The last-sync phrase is relative to now: bring it up to date on opening.
+    refresh();
+}
+
+void MenuBarView::scheduleRefresh()
+{
+    if (m_refreshQueued)
+        return;
+    m_refreshQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_refreshQueued = false;
+            refresh();
+        },
+        Qt::QueuedConnection);
+}
+
+void MenuBarView::refresh()
+{
+    if (m_statusSection)
+        m_statusSection->refresh(m_syncState);
+    if (m_commandSection)
+        m_commandSection->refresh(m_syncState);
+}
+
+void MenuBarView::buildContent()
+{
+    // The old content may hold the very row or button whose click got us
+    // here, so it goes once that click has been handled.
+    const bool hadFocus = m_content && m_content->isAncestorOf(focusWidget());
+    if (m_content) {
+        m_contentSlot->removeWidget(m_content);
+        m_content->hide();
+        m_content->deleteLater();
+    }
+    m_statusSection = nullptr;
+    m_commandSection = nullptr;
+    m_loginView = nullptr;
+
+    if (m_showingLogin) {
+        QPointer<MenuBarView> panel(this);
+        m_loginView = new LoginView(m_syncState, [panel] {
+            if (panel)
+                panel->setShowingLogin(false);
+        });
+        m_content = m_loginView;
+    } else {
+        // Built anew each time, so the status symbol's pulse starts afresh.
+        auto *main = new QWidget;
+        auto *column = new QVBoxLayout(main);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(0);
+        m_statusSection = new StatusSection;
+        m_commandSection = new CommandSection;
+        connect(m_commandSection, &CommandSection::commandActivated, this, &MenuBarView::perform);
+        column->addWidget(m_statusSection);
+        column->addWidget(new Divider);
+        column->addWidget(m_commandSection);
+        m_content = main;
+        refresh();
+    }
+    m_contentSlot->addWidget(m_content);
+    m_content->show();
+    // A keyboard user leaving the form lands on the first command.
+    if (hadFocus && m_commandSection)
+        m_commandSection->focusFirstCommand();
+}

@@ -1,0 +1,134 @@
+#include "views/status_section.h"
+
+#include "state/sync_state.h"
+#include "views/elided_wrapped_label.h"
+#include "views/pulse_modifier.h"
+#include "views/symbol_view.h"
+#include "views/text_style.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int statusIconFrame = 24;
+constexpr int statusRowSpacing = 8;
+// Rows under the status text start where the text starts.
+constexpr int underStatusTextInset = statusIconFrame + statusRowSpacing;
+// Long daemon messages would push the commands out of the panel.
+constexpr int statusTextMaxLines = 3;
+constexpr int errorLineMaxLines = 3;
+
+struct StatusIconInfo {
+    QString symbol;
+    NamedColor color;
+};
+
+StatusIconInfo statusIconInfo(SyncStatus status)
+{
+    switch (status) {
+    case SyncStatus::syncing:
+        return {QStringLiteral("arrow.triangle.2.circlepath"), NamedColor::blue};
+    case SyncStatus::synced:
+        return {QStringLiteral("checkmark.circle.fill"), NamedColor::green};
+    case SyncStatus::paused:
+        return {QStringLiteral("pause.circle.fill"), NamedColor::yellow};
+    case SyncStatus::error:
+        return {QStringLiteral("exclamationmark.triangle.fill"), NamedColor::red};
+    case SyncStatus::loggedOut:
+        break;
+    }
+    return {QStringLiteral("person.crop.circle"), NamedColor::gray};
+}
+
+// A symbol and a count, both in the caption style and one colour.
+QWidget *makeCountLabel(const QString &objectName, const QString &symbol, NamedColor color, QLabel **count)
+{
+    auto *label = new QWidget;
+    label->setObjectName(objectName);
+    auto *layout = new QHBoxLayout(label);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    *count = new QLabel;
+    applyTextStyle(*count, TextStyle::caption, color);
+    layout->addWidget(new SymbolView(symbol, color, symbolSize((*count)->font())));
+    layout->addWidget(*count);
+    return label;
+}
+
+} // namespace
+
+StatusSection::StatusSection(QWidget *parent) : QWidget(parent)
+{
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(16, 12, 16, 12);
+    column->setSpacing(6);
+
+    auto *statusRow = new QHBoxLayout;
+    statusRow->setSpacing(statusRowSpacing);
+    const StatusIconInfo initial = statusIconInfo(SyncStatus::loggedOut);
+    m_statusIcon = new SymbolView(initial.symbol, initial.color, symbolSize(textStyleFont(TextStyle::title2)),
+                                  QSize(statusIconFrame, statusIconFrame));
+    m_statusIcon->setObjectName(QStringLiteral("statusIcon"));
+    m_pulse = new PulseModifier(m_statusIcon, false);
+    statusRow->addWidget(m_statusIcon, 0, Qt::AlignVCenter);
+
+    auto *texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    m_statusText = new ElidedWrappedLabel(statusTextMaxLines);
+    m_statusText->setObjectName(QStringLiteral("statusText"));
+    applyTextStyle(m_statusText, TextStyle::bodyMedium);
+    m_lastSyncLine = new ElidedWrappedLabel(1);
+    m_lastSyncLine->setObjectName(QStringLiteral("lastSyncLine"));
+    applyTextStyle(m_lastSyncLine, TextStyle::caption, NamedColor::secondaryLabel);
+    texts->addWidget(m_statusText);
+    texts->addWidget(m_lastSyncLine);
+    statusRow->addLayout(texts, 1);
+    column->addLayout(statusRow);
+
+    m_pendingRow = new QWidget;
+    m_pendingRow->setObjectName(QStringLiteral("pendingRow"));
+    auto *pending = new QHBoxLayout(m_pendingRow);
+    pending->setContentsMargins(underStatusTextInset, 0, 0, 0);
+    pending->setSpacing(12);
+    m_uploads = makeCountLabel(QStringLiteral("uploads"), QStringLiteral("arrow.up.circle"), NamedColor::blue,
+                               &m_uploadCount);
+    m_downloads = makeCountLabel(QStringLiteral("downloads"), QStringLiteral("arrow.down.circle"),
+                                 NamedColor::green, &m_downloadCount);
+    pending->addWidget(m_uploads);
+    pending->addWidget(m_downloads);
+    pending->addStretch();
+    column->addWidget(m_pendingRow);
+
+    m_errorLine = new ElidedWrappedLabel(errorLineMaxLines);
+    m_errorLine->setObjectName(QStringLiteral("errorLine"));
+    m_errorLine->setContentsMargins(underStatusTextInset, 0, 0, 0);
+    applyTextStyle(m_errorLine, TextStyle::caption, NamedColor::red);
+    column->addWidget(m_errorLine);
+}
+
+void StatusSection::refresh(const SyncState &state)
+{
+    const SyncStatus status = state.status();
+    const StatusIconInfo icon = statusIconInfo(status);
+    m_statusIcon->setSymbol(icon.symbol, icon.color);
+    m_pulse->setAnimating(status == SyncStatus::syncing);
+
+    m_statusText->setText(state.statusText());
+    const QString lastSync = state.lastSyncText();
+    m_lastSyncLine->setText(lastSync);
+    m_lastSyncLine->setVisible(!lastSync.isEmpty() && status != SyncStatus::loggedOut);
+
+    const qint64 uploads = state.pendingUploads();
+    const qint64 downloads = state.pendingDownloads();
+    m_uploadCount->setText(QString::number(uploads));
+    m_uploads->setVisible(uploads > 0);
+    m_downloadCount->setText(QString::number(downloads));
+    m_downloads->setVisible(downloads > 0);
+    m_pendingRow->setVisible(status == SyncStatus::syncing && (uploads > 0 || downloads > 0));
+
+    const std::optional<QString> error = state.errorMessage();
+    m_errorLine->setText(error.value_or(QString()));
+    m_errorLine->setVisible(status == SyncStatus::error && error.has_value());
+}
