@@ -1,9 +1,11 @@
 # The two commands of the README: `make run` and `make test`.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORNEL_WERROR=ON
 
-.PHONY: run test deps build build-asan clean
+.PHONY: run test deps build build-asan deb fuzz bench clean
 
 deps:
 	@scripts/install-deps
@@ -23,5 +25,17 @@ test: build build-asan
 	cd $(BUILD) && ctest --output-on-failure $(CTEST_ARGS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure $(CTEST_ARGS)
 
+# The Debian package, $(BUILD)/tornel_<version>_<arch>.deb.
+deb: build
+	cd $(BUILD) && cpack -G DEB
+
+# Each fuzz target for FUZZ_SECONDS (clang, libFuzzer); fails on any finding.
+fuzz: deps
+	@fuzz/run $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# Figures and ratios against the floor; see bench/README.md.
+bench: deps
+	@bench/run $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

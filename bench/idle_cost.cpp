@@ -1,0 +1,195 @@
+// The companion's idle cost against the floor app, side by side in the same
+// window: both run at once with one HOME, so both poll the one stand-in daemon
+// that the companion launched. Each round starts both afresh, lets them
+// settle, then measures a window. Prints every round, the medians, and the
+// ratios companion / floor.
+//
+// Usage: bench_idle_cost [window seconds = 60] [rounds = 5] [settle seconds = 10]
+// Runs on whatever display the environment names (see bench/run).
+#include "process_sample.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct Figures {
+    double cpuMs = 0;
+    double contextSwitches = 0;
+    double rssMb = 0;
+    double privateDirtyMb = 0;
+    double anonymousMb = 0;
+    double threads = 0;
+    double fds = 0;
+    double threadGrowth = 0;
+    double fdGrowth = 0;
+};
+
+Figures compare(const ProcessSample &start, const ProcessSample &end)
+{
+    return Figures{double(end.cpuNs - start.cpuNs) / 1e6,
+                   double(end.contextSwitches - start.contextSwitches),
+                   double(end.rssKb) / 1024.0,
+                   double(end.privateDirtyKb) / 1024.0,
+                   double(end.anonymousKb) / 1024.0,
+                   double(end.threads),
+                   double(end.fds),
+                   double(end.threads - start.threads),
+                   double(end.fds - start.fds)};
+}
+
+void print(const char *who, const Figures &f)
+{
+    std::printf("  %-10s cpu %7.1f ms  ctxsw %6.0f  rss %6.1f MB  private dirty %5.1f MB  anon %5.1f MB"
+                "  threads %2.0f (%+.0f)  fds %2.0f (%+.0f)\n",
+                who, f.cpuMs, f.contextSwitches, f.rssMb, f.privateDirtyMb, f.anonymousMb, f.threads, f.threadGrowth,
+                f.fds, f.fdGrowth);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+void stop(QProcess &process)
+{
+    process.terminate();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+}
+
+struct Round {
+    Figures companion;
+    Figures floor;
+};
+
+std::optional<Round> runRound(int settleSeconds, int windowSeconds)
+{
+    QTemporaryDir home(QStringLiteral("/tmp/tornel-idle-XXXXXX"));
+    const QString runtime = home.path() + QStringLiteral("/runtime");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+
+    QProcess companion;
+    companion.setProcessEnvironment(env);
+    companion.setStandardOutputFile(QProcess::nullDevice());
+    companion.start(QStringLiteral(TORNEL_APP_PATH), {});
+    const QString socket = home.path() + QStringLiteral("/.tornel/daemon.sock");
+    if (!companion.waitForStarted() || !waitFor([&] { return QFile::exists(socket); }, 15000)) {
+        std::fprintf(stderr, "the companion did not bring up its daemon\n");
+        stop(companion);
+        return std::nullopt;
+    }
+    QProcess floor;
+    floor.setProcessEnvironment(env);
+    floor.start(QStringLiteral(TORNEL_FLOOR_PATH), {});
+    floor.waitForStarted();
+
+    QThread::sleep(settleSeconds);
+    const auto companionStart = ProcessSample::of(pid_t(companion.processId()));
+    const auto floorStart = ProcessSample::of(pid_t(floor.processId()));
+    QThread::sleep(windowSeconds);
+    const auto companionEnd = ProcessSample::of(pid_t(companion.processId()));
+    const auto floorEnd = ProcessSample::of(pid_t(floor.processId()));
+    stop(floor);
+    stop(companion);
+    if (!companionStart || !floorStart || !companionEnd || !floorEnd) {
+        std::fprintf(stderr, "a process ended during the window\n");
+        return std::nullopt;
+    }
+    return Round{compare(*companionStart, *companionEnd), compare(*floorStart, *floorEnd)};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int windowSeconds = args.value(1, QStringLiteral("60")).toInt();
+    const int rounds = args.value(2, QStringLiteral("5")).toInt();
+    const int settleSeconds = args.value(3, QStringLiteral("10")).toInt();
+    std::printf("idle cost: %d rounds, %d s settle, %d s window, platform %s\n", rounds, settleSeconds, windowSeconds,
+                qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("(default)")).toUtf8().constData());
+
+    std::vector<Round> results;
+    for (int round = 1; round <= rounds; ++round) {
+        const std::optional<Round> result = runRound(settleSeconds, windowSeconds);
+        if (!result)
+            return 1;
+        std::printf("round %d\n", round);
+        print("companion", result->companion);
+        print("floor", result->floor);
+        std::fflush(stdout);
+        results.push_back(*result);
+    }
+
+    const auto medianOf = [&results](double Figures::*figure, bool ofCompanion) {
+        std::vector<double> values;
+        for (const Round &r : results)
+            values.push_back((ofCompanion ? r.companion : r.floor).*figure);
+        return median(values);
+    };
+    // Ratios are taken per round (same window), then their median.
+    const auto ratio = [&results](double Figures::*figure) {
+        std::vector<double> values;
+        for (const Round &r : results)
+            values.push_back(r.floor.*figure > 0 ? r.companion.*figure / (r.floor.*figure) : 0);
+        return median(values);
+    };
+    Figures companion, floor;
+    for (double Figures::*figure : {&Figures::cpuMs, &Figures::contextSwitches, &Figures::rssMb,
+                                    &Figures::privateDirtyMb, &Figures::anonymousMb, &Figures::threads, &Figures::fds,
+                                    &Figures::threadGrowth, &Figures::fdGrowth}) {
+        companion.*figure = medianOf(figure, true);
+        floor.*figure = medianOf(figure, false);
+    }
+    std::printf("medians over %d rounds\n", rounds);
+    print("companion", companion);
+    print("floor", floor);
+
+    const auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
+    const double cpu = ratio(&Figures::cpuMs);
+    const double dirty = ratio(&Figures::privateDirtyMb);
+    const double rss = ratio(&Figures::rssMb);
+    std::printf("ratios companion / floor (median of per-round ratios)\n");
+    std::printf("  cpu time        %.2f  (target <= 1.3: %s)\n", cpu, verdict(cpu <= 1.3));
+    std::printf("  private dirty   %.2f  (target <= 1.5: %s)\n", dirty, verdict(dirty <= 1.5));
+    std::printf("  rss             %.2f  (target <= 1.3: %s)\n", rss, verdict(rss <= 1.3));
+    std::printf("  anonymous       %.2f\n", ratio(&Figures::anonymousMb));
+    std::printf("  context switches %.2f\n", ratio(&Figures::contextSwitches));
+    std::printf("  threads         %.2f\n", ratio(&Figures::threads));
+    std::printf("  fds             %.2f\n", ratio(&Figures::fds));
+    const bool noGrowth = companion.threadGrowth <= 0 && companion.fdGrowth <= 0;
+    std::printf("  companion thread/fd growth over the window: %+.0f / %+.0f (target none: %s)\n",
+                companion.threadGrowth, companion.fdGrowth, verdict(noGrowth));
+    return 0;
+}
