@@ -4,7 +4,12 @@
 // settle, then measures a window. Prints every round, the medians, and the
 // ratios companion / floor.
 //
-// Usage: bench_idle_cost [window seconds = 60] [rounds = 5] [settle seconds = 10]
+// The daemon is idle as a user's usually is: logged in, synced, no changes
+// coming. The stand-in logs every request it gets, which an idle daemon would
+// not, and which the floor never reads; so by default its output goes to
+// /dev/null. With --echo-daemon the companion echoes it as usual.
+//
+// Usage: bench_idle_cost [window seconds = 60] [rounds = 5] [settle seconds = 10] [--echo-daemon]
 // Runs on whatever display the environment names (see bench/run).
 #include "process_sample.h"
 
@@ -18,7 +23,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <functional>
+#include <optional>
 #include <vector>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -88,12 +100,49 @@ struct Round {
     Figures floor;
 };
 
-std::optional<Round> runRound(int settleSeconds, int windowSeconds)
+// A copy of the companion with the daemon it is to launch beside it.
+QString installCompanion(const QString &dir, bool echoDaemon)
+{
+    QDir().mkpath(dir);
+    const QString app = dir + QStringLiteral("/tornel");
+    QFile daemon(dir + QStringLiteral("/tornel-sync"));
+    if (!QFile::copy(QStringLiteral(TORNEL_APP_PATH), app) || !daemon.open(QIODevice::WriteOnly))
+        return {};
+    daemon.write("#!/bin/sh\nexport TORNEL_SIM_CHANGES_MS=3600000\nexec '" TORNEL_SIM_PATH "'");
+    daemon.write(echoDaemon ? "\n" : " >/dev/null 2>&1\n");
+    daemon.close();
+    daemon.setPermissions(daemon.permissions() | QFile::ExeOwner);
+    return app;
+}
+
+// Logs the stand-in daemon in, as the panel's login form would.
+bool logIn(const QString &socketPath)
+{
+    const QByteArray path = socketPath.toUtf8();
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const QByteArray request = R"({"jsonrpc":"2.0","method":"login","id":1,)"
+                               R"("params":{"email":"bench@example.org","password":"tornel"}})"
+                               "\n";
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    char answer[4096] = {};
+    const bool sent = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0
+        && ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) == ssize_t(request.size());
+    const bool answered = sent && ::recv(fd, answer, sizeof(answer) - 1, 0) > 0;
+    ::close(fd);
+    return answered && std::strstr(answer, "\"result\"");
+}
+
+std::optional<Round> runRound(int settleSeconds, int windowSeconds, bool echoDaemon)
 {
     QTemporaryDir home(QStringLiteral("/tmp/tornel-idle-XXXXXX"));
     const QString runtime = home.path() + QStringLiteral("/runtime");
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString app = installCompanion(home.path() + QStringLiteral("/app"), echoDaemon);
+    if (app.isEmpty())
+        return std::nullopt;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home.path());
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
@@ -101,10 +150,15 @@ std::optional<Round> runRound(int settleSeconds, int windowSeconds)
     QProcess companion;
     companion.setProcessEnvironment(env);
     companion.setStandardOutputFile(QProcess::nullDevice());
-    companion.start(QStringLiteral(TORNEL_APP_PATH), {});
+    companion.start(app, {});
     const QString socket = home.path() + QStringLiteral("/.tornel/daemon.sock");
     if (!companion.waitForStarted() || !waitFor([&] { return QFile::exists(socket); }, 15000)) {
         std::fprintf(stderr, "the companion did not bring up its daemon\n");
+        stop(companion);
+        return std::nullopt;
+    }
+    if (!logIn(socket)) {
+        std::fprintf(stderr, "could not log the daemon in\n");
         stop(companion);
         return std::nullopt;
     }
@@ -133,16 +187,19 @@ std::optional<Round> runRound(int settleSeconds, int windowSeconds)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    const bool echoDaemon = args.removeAll(QStringLiteral("--echo-daemon")) > 0;
     const int windowSeconds = args.value(1, QStringLiteral("60")).toInt();
     const int rounds = args.value(2, QStringLiteral("5")).toInt();
     const int settleSeconds = args.value(3, QStringLiteral("10")).toInt();
-    std::printf("idle cost: %d rounds, %d s settle, %d s window, platform %s\n", rounds, settleSeconds, windowSeconds,
-                qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("(default)")).toUtf8().constData());
+    std::printf("idle cost: %d rounds, %d s settle, %d s window, platform %s, daemon output %s\n", rounds,
+                settleSeconds, windowSeconds,
+                qEnvironmentVariable("QT_QPA_PLATFORM", QStringLiteral("(default)")).toUtf8().constData(),
+                echoDaemon ? "echoed" : "discarded");
 
     std::vector<Round> results;
     for (int round = 1; round <= rounds; ++round) {
-        const std::optional<Round> result = runRound(settleSeconds, windowSeconds);
+        const std::optional<Round> result = runRound(settleSeconds, windowSeconds, echoDaemon);
         if (!result)
             return 1;
         std::printf("round %d\n", round);
