@@ -33,10 +33,6 @@ void checkFraming(const QByteArray &bytes)
     QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError)
         return;
-    // Qt's parser skips a leading byte-order mark, the framing scan does not
-    // know one (reported; remove this once the scan skips it too).
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        return;
     require(!mayContinue, "a complete JSON text is reported as unfinished");
 
     qsizetype closer = bytes.size() - 1;
