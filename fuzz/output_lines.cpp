@@ -2,7 +2,7 @@
 // turned into whole decoded lines. The first input byte steers the test
 // (where the reads are cut, whether the stream is stretched past the longest
 // line), the rest is the stream.
-#include "daemon/output_line_splitter.h"
+#include "daemon/output_reader.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,12 +1,12 @@
 // tornel-sync: a stand-in sync daemon, so the companion can be run and tested
 // on a machine without the real one. See README.md.
+#include "app/termination_signals.h"
 #include "fault_injector.h"
 #include "request_handler.h"
 #include "sim_config.h"
 #include "sim_log.h"
 #include "simulated_account.h"
 #include "socket_server.h"
-#include "termination_signals.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -25,8 +25,8 @@ int main(int argc, char *argv[])
     }
 
     TerminationSignals termination;
-    if (!termination.install()) {
-        simError(u"tornel-sync: cannot install the SIGTERM and SIGINT handlers"_s);
+    if (!termination.isWatching()) {
+        simError(u"tornel-sync: cannot watch for termination signals"_s);
         return 1;
     }
 

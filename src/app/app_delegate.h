@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/popover_host.h"
-#include "app/status_item.h"
-#include "app/tray_menu.h"
 #include "daemon/daemon_manager.h"
 #include "state/sync_state.h"
+#include "tray/popover_host.h"
+#include "tray/tray_menu.h"
+#include "tray/tray_status_item.h"
 
 #include <QMenu>
 #include <QObject>

@@ -1,14 +1,19 @@
 #include "app/app_delegate.h"
 #include "app/single_instance.h"
+#include "app/termination_signals.h"
 #include "app/tornel_app.h"
-#include "app/tray_status_item.h"
-#include "app/unix_signal_quitter.h"
+#include "tray/popover_host.h"
+#include "tray/tray_status_item.h"
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
     TornelApp app(argc, argv);
+    // Output to a closed terminal must not end the companion and leave the
+    // daemon running. The daemon gets the default action back before exec.
+    std::signal(SIGPIPE, SIG_IGN);
 
     // Decided before anything starts, so a second start never launches a daemon.
     SingleInstance instance;
@@ -25,7 +30,12 @@ int main(int argc, char *argv[])
         break;
     }
 
-    UnixSignalQuitter quitOnSignals;
+    // Ctrl-C, SIGTERM and the end of the session take the path of "Quit Tornel".
+    TerminationSignals termination;
+    if (!termination.isWatching())
+        std::fputs("Tornel: cannot watch for termination signals\n", stderr);
+    QObject::connect(&termination, &TerminationSignals::received, &app, [] { QCoreApplication::quit(); });
+
     AppDelegate delegate([] { return std::make_unique<TrayStatusItem>(); });
     QObject::connect(&instance, &SingleInstance::openPanelRequested, &delegate, [&delegate] {
         if (PopoverHost *popover = delegate.popover())

@@ -2,9 +2,12 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include <signal.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +26,32 @@ bool installAs(int fd, int target)
     if (fd == target)
         return ::fcntl(fd, F_SETFD, 0) == 0;
     return ::dup2(fd, target) == target;
+}
+
+// Between fork and exec: leaves the daemon only descriptors 0-2 and the
+// default action for every signal, whatever the companion holds or ignores
+// (Qt's local sockets and D-Bus ignore SIGPIPE process-wide, and an ignored
+// signal stays ignored across exec).
+void resetInheritedState()
+{
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+        rlimit limit {};
+        const int highest = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+            ? int(std::min<rlim_t>(limit.rlim_cur, 65536))
+            : 65536;
+        for (int fd = 3; fd < highest; ++fd)
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        if (signalNumber != SIGKILL && signalNumber != SIGSTOP)
+            ::sigaction(signalNumber, &defaultAction, nullptr);
+    }
+    // The mask survives exec too; a blocked SIGTERM would make every stop wait for SIGKILL.
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
 // Between fork and exec: reports errno to the parent, which is waiting for
@@ -67,10 +96,7 @@ ChildProcess::LaunchResult ChildProcess::launch(const QString &path)
         ::setpgid(0, 0);
         if (!installAs(output[1], STDOUT_FILENO) || !installAs(output[1], STDERR_FILENO))
             failInChild(status[1]);
-        // The mask survives exec; a blocked SIGTERM would make every stop wait for SIGKILL.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
+        resetInheritedState();
         ::execv(argv[0], argv);
         failInChild(status[1]);
     }

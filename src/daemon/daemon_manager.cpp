@@ -2,7 +2,6 @@
 
 #include "daemon/child_process.h"
 #include "daemon/output_reader.h"
-#include "daemon/restart_policy.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,6 +9,7 @@
 #include <QStandardPaths>
 
 #include <atomic>
+#include <cmath>
 #include <mutex>
 
 #include <signal.h>
@@ -46,6 +46,17 @@ QString executableOnPath()
 }
 
 } // namespace
+
+std::optional<RestartPolicy::Seconds> RestartPolicy::restartDelay(TimePoint now)
+{
+    if (!m_lastRestartTime || Seconds(now - *m_lastRestartTime) > window)
+        m_restartCount = 0;
+    else if (m_restartCount >= maxRestartsPerMinute)
+        return std::nullopt;
+    ++m_restartCount;
+    m_lastRestartTime = now;
+    return Seconds(std::exp2(double(m_restartCount - 1)));
+}
 
 struct DaemonManager::Shared {
     OutputSink sink;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "daemon/ipc_error.h"
-
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
@@ -12,6 +10,15 @@
 #include <memory>
 #include <optional>
 #include <variant>
+
+// A failed daemon request. The client's own failures and the JSON parser's
+// refusals both travel as this type; what users see is `description()`.
+struct IPCError {
+    QString message;
+
+    QString description() const { return message; }
+    bool operator==(const IPCError &) const = default;
+};
 
 // The outcome of one request: the answer's "result" value, or the failure.
 using IPCResult = std::variant<QJsonValue, IPCError>;

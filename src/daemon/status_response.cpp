@@ -2,11 +2,21 @@
 
 #include <QJsonObject>
 
+#include <array>
 #include <cmath>
+#include <utility>
 
 namespace {
 
 using namespace Qt::StringLiterals;
+
+constexpr std::array<std::pair<SyncStatus, QLatin1StringView>, 5> wireNames{{
+    {SyncStatus::syncing, "syncing"_L1},
+    {SyncStatus::synced, "synced"_L1},
+    {SyncStatus::paused, "paused"_L1},
+    {SyncStatus::error, "error"_L1},
+    {SyncStatus::loggedOut, "logged_out"_L1},
+}};
 
 // Present, not null and a string.
 std::optional<QString> requiredString(const QJsonObject &object, QLatin1StringView key)
@@ -47,6 +57,24 @@ std::optional<qint64> requiredCount(const QJsonObject &object, QLatin1StringView
 }
 
 } // namespace
+
+QString wireName(SyncStatus status)
+{
+    for (const auto &[value, name] : wireNames) {
+        if (value == status)
+            return name;
+    }
+    return {};
+}
+
+std::optional<SyncStatus> syncStatusFromWire(const QString &name)
+{
+    for (const auto &[value, wire] : wireNames) {
+        if (name == wire)
+            return value;
+    }
+    return std::nullopt;
+}
 
 std::optional<StatusResponse> StatusResponse::decode(const QJsonValue &value)
 {

@@ -1,11 +1,17 @@
 #pragma once
 
-#include "daemon/sync_status.h"
-
 #include <QJsonValue>
+#include <QMetaType>
 #include <QString>
 
 #include <optional>
+
+// The daemon's five states, in their wire order.
+enum class SyncStatus { syncing, synced, paused, error, loggedOut };
+
+QString wireName(SyncStatus status);
+std::optional<SyncStatus> syncStatusFromWire(const QString &name);
+Q_DECLARE_METATYPE(SyncStatus)
 
 // One decoded answer to "status". There is no partial record: `decode`
 // yields a complete one or nothing.

@@ -2,7 +2,6 @@
 
 #include "daemon/ipc_client.h"
 #include "daemon/status_response.h"
-#include "daemon/sync_status.h"
 
 #include <QDateTime>
 #include <QObject>

@@ -1,21 +1,110 @@
 #include "views/command_section.h"
 
 #include "state/sync_state.h"
-#include "views/command_row.h"
-#include "views/divider.h"
-#include "views/elided_wrapped_label.h"
-#include "views/layout_metrics.h"
-#include "views/symbol_view.h"
-#include "views/text_style.h"
+#include "views/controls/elided_wrapped_label.h"
+#include "views/controls/symbol_view.h"
+#include "views/symbols.h"
 
 #include <QHBoxLayout>
+#include <QPainter>
 #include <QVBoxLayout>
 
 namespace {
 
+constexpr int horizontalInset = 16;
+constexpr int verticalInset = 6;
+constexpr int symbolFrameWidth = 20;
+constexpr int symbolTitleSpacing = 10;
 constexpr int dividerInset = 4;
 
 } // namespace
+
+PanelCommandLook commandLook(PanelCommand command)
+{
+    switch (command) {
+    case PanelCommand::pauseSyncing:
+        return {QStringLiteral("Pause Syncing"), QStringLiteral("pause.fill"), NamedColor::yellow};
+    case PanelCommand::resumeSyncing:
+        return {QStringLiteral("Resume Syncing"), QStringLiteral("play.fill"), NamedColor::green};
+    case PanelCommand::retrySync:
+        return {QStringLiteral("Retry Sync"), QStringLiteral("arrow.clockwise"), NamedColor::blue};
+    case PanelCommand::openSyncFolder:
+        return {QStringLiteral("Open Sync Folder"), QStringLiteral("folder.fill"), NamedColor::accent};
+    case PanelCommand::logOut:
+        return {QStringLiteral("Log Out"), QStringLiteral("rectangle.portrait.and.arrow.right"), NamedColor::secondaryLabel};
+    case PanelCommand::logIn:
+        return {QStringLiteral("Log In to Tornel"), QStringLiteral("person.crop.circle.badge.plus"), NamedColor::accent};
+    case PanelCommand::quit:
+        return {QStringLiteral("Quit Tornel"), QStringLiteral("xmark.circle"), NamedColor::secondaryLabel};
+    }
+    return {};
+}
+
+QList<PanelCommand> commandsForStatus(SyncStatus status)
+{
+    switch (status) {
+    case SyncStatus::loggedOut:
+        return {PanelCommand::logIn};
+    case SyncStatus::paused:
+        return {PanelCommand::resumeSyncing, PanelCommand::openSyncFolder, PanelCommand::logOut};
+    case SyncStatus::error:
+        return {PanelCommand::retrySync, PanelCommand::openSyncFolder, PanelCommand::logOut};
+    case SyncStatus::syncing:
+    case SyncStatus::synced:
+        break;
+    }
+    return {PanelCommand::pauseSyncing, PanelCommand::openSyncFolder, PanelCommand::logOut};
+}
+
+CommandRow::CommandRow(PanelCommand command, QWidget *parent) : PaintedButton(parent), m_command(command)
+{
+    setText(commandLook(command).title);
+    setFont(textStyleFont(TextStyle::body));
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Focus from the keyboard only: a click leaves focus where it was.
+    setFocusPolicy(Qt::TabFocus);
+}
+
+QRect CommandRow::labelRect() const
+{
+    return rect().adjusted(horizontalInset, verticalInset, -horizontalInset, -verticalInset);
+}
+
+QSize CommandRow::sizeHint() const
+{
+    const int labelHeight = qMax(fontMetrics().height(), symbolSize(font()));
+    const int labelWidth = symbolFrameWidth + symbolTitleSpacing + fontMetrics().horizontalAdvance(text());
+    return {labelWidth + 2 * horizontalInset, labelHeight + 2 * verticalInset};
+}
+
+QSize CommandRow::minimumSizeHint() const
+{
+    return sizeHint();
+}
+
+void CommandRow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QRect label = labelRect();
+    if (showsFocusRing())
+        ButtonChrome::paintFocusRing(painter, QRectF(label).adjusted(-6, -3, 6, 3), palette());
+    if (isDown())
+        painter.setOpacity(ButtonChrome::pressedOpacity);
+
+    const PanelCommandLook look = commandLook(m_command);
+    const QRect symbolFrame(label.left(), label.top(), symbolFrameWidth, label.height());
+    Symbols::paint(painter, symbolFrame, look.symbol, resolveColor(look.symbolColor, palette()), symbolSize(font()));
+
+    const QRect titleRect = label.adjusted(symbolFrameWidth + symbolTitleSpacing, 0, 0, 0);
+    painter.setPen(resolveColor(NamedColor::primaryLabel, palette()));
+    painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+                     fontMetrics().elidedText(text(), Qt::ElideRight, titleRect.width()));
+}
+
+bool CommandRow::hitButton(const QPoint &pos) const
+{
+    return labelRect().contains(pos);
+}
 
 CommandSection::CommandSection(QWidget *parent) : QWidget(parent), m_column(new QVBoxLayout(this))
 {

@@ -1,13 +1,57 @@
 #pragma once
 
-#include "views/panel_command.h"
+#include "daemon/status_response.h"
+#include "views/controls/painted_button.h"
+#include "views/panel_style.h"
 
 #include <QList>
+#include <QString>
 #include <QWidget>
 
 class ElidedWrappedLabel;
 class QVBoxLayout;
 class SyncState;
+
+// The commands of the panel. The panel's command section and the tray icon's
+// menu both list them from commandsForStatus(), so the two never disagree.
+enum class PanelCommand { pauseSyncing, resumeSyncing, retrySync, openSyncFolder, logOut, logIn, quit };
+
+struct PanelCommandLook {
+    QString title;
+    QString symbol;
+    NamedColor symbolColor;
+};
+
+PanelCommandLook commandLook(PanelCommand command);
+
+// The commands offered in `status`, top to bottom, without "Quit Tornel",
+// which always comes last after a divider.
+QList<PanelCommand> commandsForStatus(SyncStatus status);
+
+// One command of the panel: symbol, title and the empty room right of the
+// title form one flat button. No bezel, no hover highlight, never disabled;
+// it dims while pressed, takes focus with Tab and reacts to Return or Space.
+// Its title is its accessible name.
+class CommandRow : public PaintedButton {
+    Q_OBJECT
+public:
+    explicit CommandRow(PanelCommand command, QWidget *parent = nullptr);
+
+    PanelCommand command() const { return m_command; }
+    // The label row (symbol, title, flexible space) inside the row's insets:
+    // the part that takes clicks.
+    QRect labelRect() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    bool hitButton(const QPoint &pos) const override;
+
+private:
+    PanelCommand m_command;
+};
 
 // The lower part of the panel's main content: the commands for the current
 // status, the account row above "Log Out", and "Quit Tornel" at the bottom.

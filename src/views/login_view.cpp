@@ -1,14 +1,10 @@
 #include "views/login_view.h"
 
 #include "state/sync_state.h"
-#include "views/button_chrome.h"
-#include "views/disclosure_button.h"
-#include "views/elided_wrapped_label.h"
-#include "views/layout_metrics.h"
-#include "views/prominent_button.h"
-#include "views/symbol_button.h"
-#include "views/symbol_view.h"
-#include "views/text_style.h"
+#include "views/controls/elided_wrapped_label.h"
+#include "views/controls/painted_button.h"
+#include "views/controls/symbol_view.h"
+#include "views/panel_style.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -61,8 +57,7 @@ LoginView::LoginView(SyncState &syncState, std::function<void()> dismiss, QWidge
     auto *header = new QHBoxLayout;
     header->setContentsMargins(16, 12, 16, 0);
     header->setSpacing(defaultSpacing);
-    m_backButton = new SymbolButton(QStringLiteral("chevron.left"), NamedColor::primaryLabel,
-                                    symbolSize(textStyleFont(TextStyle::body)), QStringLiteral("Back"));
+    m_backButton = new SymbolButton(QStringLiteral("chevron.left"), NamedColor::primaryLabel, QStringLiteral("Back"));
     m_backButton->setObjectName(QStringLiteral("backButton"));
     connect(m_backButton, &SymbolButton::clicked, this, [this] { m_dismiss(); });
     auto *title = new QLabel(QStringLiteral("Log In"));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "daemon/ipc_error.h"
+#include "daemon/ipc_client.h"
 
 #include <QWidget>
 

@@ -1,14 +1,10 @@
 #include "views/menu_bar_view.h"
 
 #include "state/sync_state.h"
-#include "views/command_section.h"
-#include "views/divider.h"
-#include "views/layout_metrics.h"
+#include "views/controls/symbol_view.h"
 #include "views/login_view.h"
+#include "views/panel_style.h"
 #include "views/status_section.h"
-#include "views/symbol_view.h"
-#include "views/sync_folder_path.h"
-#include "views/text_style.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -160,4 +156,11 @@ void MenuBarView::buildContent()
     // A keyboard user leaving the form lands on the first command.
     if (hadFocus && m_commandSection)
         m_commandSection->focusFirstCommand();
+}
+
+QString expandSyncFolder(const QString &folder, const QString &homePath)
+{
+    if (folder == QLatin1String("~") || folder.startsWith(QLatin1String("~/")))
+        return homePath + folder.mid(1);
+    return folder;
 }

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "views/panel_command.h"
+#include "views/command_section.h"
 
 #include <QWidget>
 
-class CommandSection;
 class DaemonManager;
 class LoginView;
 class QVBoxLayout;
@@ -59,3 +58,8 @@ private:
     CommandSection *m_commandSection = nullptr;
     LoginView *m_loginView = nullptr;
 };
+
+// The folder text of the daemon with a leading "~" (alone or before "/")
+// replaced by `homePath`. A tilde anywhere else is part of a name, as in
+// "/data/backup~1", and stays. Nothing else is expanded or normalised.
+QString expandSyncFolder(const QString &folder, const QString &homePath);

@@ -1,10 +1,10 @@
 #include "views/status_section.h"
 
 #include "state/sync_state.h"
-#include "views/elided_wrapped_label.h"
-#include "views/pulse_modifier.h"
-#include "views/symbol_view.h"
-#include "views/text_style.h"
+#include "views/controls/elided_wrapped_label.h"
+#include "views/controls/pulse_modifier.h"
+#include "views/controls/symbol_view.h"
+#include "views/panel_style.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,28 +19,6 @@ constexpr int underStatusTextInset = statusIconFrame + statusRowSpacing;
 // Long daemon messages would push the commands out of the panel.
 constexpr int statusTextMaxLines = 3;
 constexpr int errorLineMaxLines = 3;
-
-struct StatusIconInfo {
-    QString symbol;
-    NamedColor color;
-};
-
-StatusIconInfo statusIconInfo(SyncStatus status)
-{
-    switch (status) {
-    case SyncStatus::syncing:
-        return {QStringLiteral("arrow.triangle.2.circlepath"), NamedColor::blue};
-    case SyncStatus::synced:
-        return {QStringLiteral("checkmark.circle.fill"), NamedColor::green};
-    case SyncStatus::paused:
-        return {QStringLiteral("pause.circle.fill"), NamedColor::yellow};
-    case SyncStatus::error:
-        return {QStringLiteral("exclamationmark.triangle.fill"), NamedColor::red};
-    case SyncStatus::loggedOut:
-        break;
-    }
-    return {QStringLiteral("person.crop.circle"), NamedColor::gray};
-}
 
 // A symbol and a count, both in the caption style and one colour.
 QWidget *makeCountLabel(const QString &objectName, const QString &symbol, NamedColor color, QLabel **count)
@@ -67,8 +45,8 @@ StatusSection::StatusSection(QWidget *parent) : QWidget(parent)
 
     auto *statusRow = new QHBoxLayout;
     statusRow->setSpacing(statusRowSpacing);
-    const StatusIconInfo initial = statusIconInfo(SyncStatus::loggedOut);
-    m_statusIcon = new SymbolView(initial.symbol, initial.color, symbolSize(textStyleFont(TextStyle::title2)),
+    const StatusLook initial = statusLook(SyncStatus::loggedOut);
+    m_statusIcon = new SymbolView(initial.symbol, initial.panelColor, symbolSize(textStyleFont(TextStyle::title2)),
                                   QSize(statusIconFrame, statusIconFrame));
     m_statusIcon->setObjectName(QStringLiteral("statusIcon"));
     m_pulse = new PulseModifier(m_statusIcon, false);
@@ -111,8 +89,8 @@ StatusSection::StatusSection(QWidget *parent) : QWidget(parent)
 void StatusSection::refresh(const SyncState &state)
 {
     const SyncStatus status = state.status();
-    const StatusIconInfo icon = statusIconInfo(status);
-    m_statusIcon->setSymbol(icon.symbol, icon.color);
+    const StatusLook look = statusLook(status);
+    m_statusIcon->setSymbol(look.symbol, look.panelColor);
     m_pulse->setAnimating(status == SyncStatus::syncing);
 
     m_statusText->setText(state.statusText());

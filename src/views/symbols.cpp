@@ -58,4 +58,14 @@ QPixmap pixmap(const QString &name, const QColor &color, int logicalSize, qreal 
     return image;
 }
 
+void paint(QPainter &painter, const QRect &frame, const QString &name, const QColor &color, int logicalSize)
+{
+    const QPixmap image = pixmap(name, color, logicalSize, painter.device()->devicePixelRatioF());
+    if (image.isNull())
+        return;
+    QRect target(0, 0, logicalSize, logicalSize);
+    target.moveCenter(frame.center());
+    painter.drawPixmap(target, image);
+}
+
 } // namespace Symbols

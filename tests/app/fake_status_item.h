@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/status_item.h"
+#include "tray/tray_status_item.h"
 
 #include <QList>
 #include <QThread>

@@ -1,4 +1,4 @@
-#include "daemon/output_line_splitter.h"
+#include "daemon/output_reader.h"
 
 #include <QTest>
 

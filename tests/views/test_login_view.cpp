@@ -1,11 +1,9 @@
 #include "model_driver.h"
 
 #include "daemon/daemon_manager.h"
-#include "views/disclosure_button.h"
 #include "views/login_view.h"
 #include "views/menu_bar_view.h"
-#include "views/prominent_button.h"
-#include "views/symbol_button.h"
+#include "views/controls/painted_button.h"
 
 #include <QAccessible>
 #include <QJsonObject>

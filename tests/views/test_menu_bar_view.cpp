@@ -1,16 +1,14 @@
 #include "model_driver.h"
 
 #include "daemon/daemon_manager.h"
-#include "views/command_row.h"
 #include "views/command_section.h"
-#include "views/divider.h"
-#include "views/elided_wrapped_label.h"
+#include "views/controls/elided_wrapped_label.h"
 #include "views/login_view.h"
 #include "views/menu_bar_view.h"
-#include "views/pulse_modifier.h"
+#include "views/controls/pulse_modifier.h"
 #include "views/status_section.h"
-#include "views/symbol_button.h"
-#include "views/symbol_view.h"
+#include "views/controls/painted_button.h"
+#include "views/controls/symbol_view.h"
 
 #include <QAccessible>
 #include <QApplication>

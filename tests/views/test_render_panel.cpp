@@ -3,11 +3,11 @@
 // that each picture was drawn.
 #include "model_driver.h"
 
-#include "app/popover_host.h"
+#include "tray/popover_host.h"
 #include "daemon/daemon_manager.h"
 #include "views/login_view.h"
 #include "views/menu_bar_view.h"
-#include "views/prominent_button.h"
+#include "views/controls/painted_button.h"
 
 #include <QDir>
 #include <QImage>

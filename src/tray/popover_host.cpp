@@ -1,0 +1,137 @@
+#include "tray/popover_host.h"
+
+#include "views/menu_bar_view.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// Moves [start, start + length) into [low, high], preferring `low` when it
+// cannot fit.
+int clampSpan(int start, int length, int low, int high)
+{
+    return std::max(low, std::min(start, high - length + 1));
+}
+
+} // namespace
+
+bool isTriggerDebounced(std::chrono::steady_clock::time_point now,
+                        std::optional<std::chrono::steady_clock::time_point> hiddenAt)
+{
+    return hiddenAt && now >= *hiddenAt && now - *hiddenAt < trayTriggerDebounce;
+}
+
+QRect popoverGeometry(QSize size, QRect trayIcon, QPoint pointer, QRect available)
+{
+    const QRect anchor = trayIcon.isEmpty() ? QRect(pointer, QSize(1, 1)) : trayIcon;
+    const bool opensUpwards = anchor.center().y() > available.center().y();
+    const int x = anchor.center().x() - size.width() / 2;
+    const int y = opensUpwards ? anchor.top() - size.height() : anchor.bottom() + 1;
+    return {QPoint(clampSpan(x, size.width(), available.left(), available.right()),
+                   clampSpan(y, size.height(), available.top(), available.bottom())),
+            size};
+}
+
+PopoverWindowKind popoverWindowKind(const QString &platformName)
+{
+    if (platformName.startsWith(QLatin1String("wayland")))
+        return {Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint, true};
+    // Not Qt::ToolTip: a tooltip window never takes keyboard focus.
+    return {Qt::Popup | Qt::FramelessWindowHint, false};
+}
+
+PopoverHost::PopoverHost(SyncState &syncState, DaemonManager &daemonManager, SteadyClock clock, QWidget *parent)
+    : QWidget(parent), m_panel(new MenuBarView(syncState, daemonManager)), m_clock(std::move(clock))
+{
+    const PopoverWindowKind kind = popoverWindowKind(QGuiApplication::platformName());
+    setWindowFlags(kind.flags);
+    m_hidesOnDeactivation = kind.hidesOnDeactivation;
+    setWindowTitle(QStringLiteral("Tornel"));
+    setFixedSize(contentSize);
+    setAutoFillBackground(true);
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(m_panel);
+    column->addStretch();
+
+    connect(m_panel, &MenuBarView::syncFolderOpened, this, &QWidget::hide);
+}
+
+void PopoverHost::setTrayIconGeometrySource(std::function<QRect()> source)
+{
+    m_trayIconGeometry = std::move(source);
+}
+
+void PopoverHost::toggle()
+{
+    if (isVisible()) {
+        hide();
+        return;
+    }
+    if (isTriggerDebounced(m_clock(), m_hiddenAt))
+        return;
+    open();
+}
+
+void PopoverHost::open()
+{
+    if (!isVisible())
+        showAnchored();
+    // So the panel's fields take typing at once.
+    raise();
+    activateWindow();
+}
+
+void PopoverHost::showAnchored()
+{
+    const QRect trayIcon = m_trayIconGeometry ? m_trayIconGeometry() : QRect();
+    const QPoint pointer = QCursor::pos();
+    const QPoint anchor = trayIcon.isEmpty() ? pointer : trayIcon.center();
+    QScreen *screen = QGuiApplication::screenAt(anchor);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen)
+        setGeometry(popoverGeometry(contentSize, trayIcon, pointer, screen->availableGeometry()));
+    show();
+}
+
+void PopoverHost::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        hide();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void PopoverHost::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    m_hiddenAt = m_clock();
+}
+
+void PopoverHost::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && m_hidesOnDeactivation && isVisible() && !isActiveWindow())
+        hide();
+}
+
+void PopoverHost::paintEvent(QPaintEvent *)
+{
+    // A hairline edge sets the frameless panel apart from what lies behind.
+    QPainter painter(this);
+    QColor edge = palette().color(QPalette::WindowText);
+    edge.setAlphaF(0.25);
+    painter.setPen(edge);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}

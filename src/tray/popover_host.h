@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+class DaemonManager;
+class MenuBarView;
+class SyncState;
+
+// Within this time after the panel hid, a tray trigger belongs to the click
+// that hid it: with an XEmbed tray the popup's grab turns the press into the
+// closing click, and a StatusNotifierItem host delivers its activation about
+// 0.2 s after the outside click that already closed the panel.
+inline constexpr std::chrono::milliseconds trayTriggerDebounce{300};
+
+// Whether a tray trigger at `now` should be ignored because the panel hid at
+// `hiddenAt`, just before.
+bool isTriggerDebounced(std::chrono::steady_clock::time_point now,
+                        std::optional<std::chrono::steady_clock::time_point> hiddenAt);
+
+// Where a panel of `size` goes on a screen whose free area is `available`:
+// centred under the tray icon when its geometry is known (`trayIcon` not
+// empty), else at the pointer; above the anchor instead when the anchor sits
+// in the lower half of the screen, as with a bottom panel; and always wholly
+// inside `available`.
+QRect popoverGeometry(QSize size, QRect trayIcon, QPoint pointer, QRect available);
+
+// How the panel's window is made on a given Qt platform. On X11 a popup
+// window places itself and closes on an outside click by its grab. On
+// Wayland a parentless popup can neither be placed nor grab, so the panel is
+// a frameless dialog that hides itself when it loses activation.
+struct PopoverWindowKind {
+    Qt::WindowFlags flags;
+    bool hidesOnDeactivation;
+};
+
+PopoverWindowKind popoverWindowKind(const QString &platformName);
+
+// The frameless 320 by 400 window that hangs from the tray icon and holds
+// the one panel. The panel is built once and keeps its state (an open login
+// form, typed text) across openings. The window closes on Escape and on a
+// click outside it.
+class PopoverHost : public QWidget {
+    Q_OBJECT
+public:
+    using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
+
+    static constexpr QSize contentSize{320, 400};
+
+    PopoverHost(SyncState &syncState, DaemonManager &daemonManager, SteadyClock clock = &std::chrono::steady_clock::now,
+                QWidget *parent = nullptr);
+
+    MenuBarView &panel() const { return *m_panel; }
+
+    // Where the tray icon is, in screen coordinates; an empty rectangle when
+    // the tray does not say (most StatusNotifierItem hosts), which places the
+    // panel at the pointer instead.
+    void setTrayIconGeometrySource(std::function<QRect()> source);
+
+    // The click on the tray icon: closes an open panel, opens a closed one
+    // unless it closed just now. Deciding on "is it shown" alone would reopen
+    // the panel with the very click that closed it.
+    void toggle();
+    // Shows the panel whether or not it closed just now (the tray menu, a
+    // second start), and brings it to the front with keyboard focus.
+    void open();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void showAnchored();
+
+    MenuBarView *m_panel;
+    SteadyClock m_clock;
+    std::optional<std::chrono::steady_clock::time_point> m_hiddenAt;
+    bool m_hidesOnDeactivation;
+    std::function<QRect()> m_trayIconGeometry;
+};

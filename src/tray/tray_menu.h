@@ -1,0 +1,33 @@
+#pragma once
+
+#include "views/command_section.h"
+
+#include <QList>
+#include <QObject>
+
+class PopoverHost;
+class QMenu;
+class SyncState;
+
+// Fills the tray icon's context menu: "Open Tornel", the panel's commands
+// for the current status, a separator and "Quit Tornel". Some tray hosts
+// show an item only when it has a menu, and some never send a left click,
+// so everything the panel offers is reachable from here too. The menu object
+// stays the same; its entries follow the status.
+class TrayMenu : public QObject {
+    Q_OBJECT
+public:
+    TrayMenu(QMenu &menu, SyncState &syncState, PopoverHost &popover, QObject *parent = nullptr);
+
+private:
+    void scheduleUpdate();
+    void update();
+    void trigger(PanelCommand command);
+
+    QMenu &m_menu;
+    SyncState &m_syncState;
+    PopoverHost &m_popover;
+    QList<PanelCommand> m_shownCommands;
+    bool m_built = false;
+    bool m_updateQueued = false;
+};

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "tray/tray_availability.h"
+#include "views/panel_style.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+
+#include <optional>
+
+class QMenu;
+class QSystemTrayIcon;
+
+// What the status item shows: a symbol, the description read for it (tooltip
+// and accessible name), and the colour it is tinted with.
+struct StatusIcon {
+    QString symbol;
+    QString description;
+    // Absent: not tinted, drawn in the panel's text colour.
+    std::optional<NamedColor> color;
+
+    bool operator==(const StatusIcon &) const = default;
+};
+
+// Shown from launch until the first status arrives.
+StatusIcon launchIcon();
+StatusIcon statusIcon(SyncStatus status);
+
+// The companion's presence in the desktop's tray: one icon with a
+// description, a click, and (for the panel) a context menu.
+class StatusItem : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    virtual void setIcon(const StatusIcon &icon) = 0;
+    // The item does not take ownership of `menu`.
+    virtual void setContextMenu(QMenu *menu) = 0;
+    // The icon's rectangle on screen; empty when the tray does not say.
+    virtual QRect geometry() const = 0;
+
+signals:
+    // The primary click on the icon.
+    void clicked();
+};
+
+// The status item in the desktop's system tray. The tray icon is made only
+// once a tray exists (see TrayAvailability); until then the item keeps what
+// it should show and says once on standard error that it is waiting.
+class TrayStatusItem : public StatusItem {
+    Q_OBJECT
+public:
+    explicit TrayStatusItem(QObject *parent = nullptr);
+    ~TrayStatusItem() override;
+
+    void setIcon(const StatusIcon &icon) override;
+    void setContextMenu(QMenu *menu) override;
+    QRect geometry() const override;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void updateTrayIcon();
+
+    TrayAvailability m_trayAvailability;
+    QSystemTrayIcon *m_trayIcon = nullptr;
+    std::optional<StatusIcon> m_icon;
+    QPointer<QMenu> m_contextMenu;
+};
