@@ -3,7 +3,9 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORNEL_WERROR=ON
+CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORNEL_WERROR=ON -DTORNEL_BUILD_BENCH=OFF
+# Tests keep to their own homes, displays and buses, so they run side by side.
+CTEST = ctest --output-on-failure --parallel 4
 
 .PHONY: run test deps build build-asan deb fuzz bench clean
 
@@ -22,8 +24,8 @@ run: build
 	@scripts/run-companion $(BUILD)
 
 test: build build-asan
-	cd $(BUILD) && ctest --output-on-failure $(CTEST_ARGS)
-	cd $(ASAN_BUILD) && ctest --output-on-failure $(CTEST_ARGS)
+	cd $(BUILD) && $(CTEST) $(CTEST_ARGS)
+	cd $(ASAN_BUILD) && $(CTEST) $(CTEST_ARGS)
 
 # The Debian package, $(BUILD)/tornel_<version>_<arch>.deb.
 deb: build

@@ -157,3 +157,5 @@ void ClientConnection::finish(const QString &reason)
         simLog(u"Connection %1: closed, %2"_s.arg(m_number).arg(reason));
     emit finished();
 }
+
+#include "moc_client_connection.cpp"

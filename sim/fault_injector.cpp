@@ -183,3 +183,5 @@ void FaultInjector::crash(quint64 connection)
     std::raise(signal);
     ::_exit(128 + signal);
 }
+
+#include "moc_fault_injector.cpp"

@@ -162,3 +162,5 @@ void SimulatedAccount::receiveChanges()
     if (m_state == State::synced)
         syncPendingOrFinish();
 }
+
+#include "moc_simulated_account.cpp"

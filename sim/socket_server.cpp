@@ -165,3 +165,5 @@ void SocketServer::acceptPending()
         });
     }
 }
+
+#include "moc_socket_server.cpp"

@@ -64,3 +64,5 @@ void AppDelegate::updateMenuBarIcon(SyncStatus state)
 {
     m_statusItem->setIcon(statusIcon(state));
 }
+
+#include "moc_app_delegate.cpp"

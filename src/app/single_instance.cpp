@@ -119,3 +119,5 @@ void SingleInstance::serve(QLocalSocket *peer)
         emit openPanelRequested();
     });
 }
+
+#include "moc_single_instance.cpp"

@@ -66,3 +66,5 @@ void TerminationSignals::drain()
             emit this->received(received[i]);
     }
 }
+
+#include "moc_termination_signals.cpp"

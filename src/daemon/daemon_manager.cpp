@@ -244,3 +244,5 @@ void DaemonManager::retireSession()
         m_waiter.join();
     m_session.reset();
 }
+
+#include "moc_daemon_manager.cpp"

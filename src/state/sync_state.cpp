@@ -54,11 +54,11 @@ SyncState::SyncState(QObject *parent) : QObject(parent) {}
 // tasks then find the weak pointer cleared and do nothing.
 SyncState::~SyncState() = default;
 
-template <typename T>
-void SyncState::assign(T &field, T value, void (SyncState::*changed)())
+template <typename T, typename Value>
+void SyncState::assign(T &field, Value &&value, void (SyncState::*changed)())
 {
     // Announced on every assignment, equal value or not: views re-read.
-    field = std::move(value);
+    field = std::forward<Value>(value);
     emit(this->*changed)();
 }
 
@@ -166,7 +166,7 @@ void SyncState::logout()
             if (!self)
                 return;
             self->assign(self->m_status, SyncStatus::loggedOut, &SyncState::statusChanged);
-            self->assign(self->m_userEmail, std::optional<QString>(), &SyncState::userEmailChanged);
+            self->assign(self->m_userEmail, std::nullopt, &SyncState::userEmailChanged);
             if (self->onStateChange)
                 self->onStateChange(SyncStatus::loggedOut);
         });
@@ -199,7 +199,7 @@ void SyncState::applyStatus(const StatusResponse &record)
 void SyncState::applyFailure(const IPCError &error)
 {
     assign(m_status, SyncStatus::error, &SyncState::statusChanged);
-    assign(m_errorMessage, std::optional<QString>(u"Daemon not responding: "_s + error.description()),
+    assign(m_errorMessage, u"Daemon not responding: "_s + error.description(),
            &SyncState::errorMessageChanged);
     // Every failed request is reported, so the icon keeps showing the outage.
     if (onStateChange)
@@ -296,3 +296,5 @@ QString SyncState::lastSyncTextFor(const std::optional<QDateTime> &lastSync, con
         return {};
     return u"Last synced "_s + toQString(phrase);
 }
+
+#include "moc_sync_state.cpp"

@@ -88,8 +88,8 @@ private:
     void applyStatus(const StatusResponse &record);
     void applyFailure(const IPCError &error);
     void sendThenRefresh(const QString &method);
-    template <typename T>
-    void assign(T &field, T value, void (SyncState::*changed)());
+    template <typename T, typename Value>
+    void assign(T &field, Value &&value, void (SyncState::*changed)());
 
     SyncStatus m_status = SyncStatus::loggedOut;
     qint64 m_pendingUploads = 0;

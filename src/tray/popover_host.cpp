@@ -135,3 +135,5 @@ void PopoverHost::paintEvent(QPaintEvent *)
     painter.setPen(edge);
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
+
+#include "moc_popover_host.cpp"

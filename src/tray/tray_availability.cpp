@@ -127,3 +127,5 @@ void TrayAvailability::announce()
     m_announced = true;
     emit trayAvailable();
 }
+
+#include "moc_tray_availability.cpp"

@@ -55,3 +55,5 @@ void TrayMenu::trigger(PanelCommand command)
     if (command == PanelCommand::logIn)
         QTimer::singleShot(0, &m_popover, &PopoverHost::open);
 }
+
+#include "moc_tray_menu.cpp"

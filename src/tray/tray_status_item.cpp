@@ -115,3 +115,5 @@ QRect TrayStatusItem::geometry() const
 {
     return m_trayIcon ? m_trayIcon->geometry() : QRect();
 }
+
+#include "moc_tray_status_item.cpp"

@@ -184,3 +184,5 @@ QWidget *CommandSection::makeAccountRow()
     layout->addWidget(m_accountEmail, 1);
     return row;
 }
+
+#include "moc_command_section.cpp"

@@ -193,3 +193,5 @@ void LoginView::updateControls()
     m_errorText->setText(m_errorMessage.value_or(QString()));
     m_errorRow->setVisible(m_errorMessage.has_value());
 }
+
+#include "moc_login_view.cpp"

@@ -164,3 +164,5 @@ QString expandSyncFolder(const QString &folder, const QString &homePath)
         return homePath + folder.mid(1);
     return folder;
 }
+
+#include "moc_menu_bar_view.cpp"

@@ -161,3 +161,5 @@ StatusLook statusLook(SyncStatus status)
     }
     return {QStringLiteral("person.crop.circle"), QStringLiteral("Tornel — Not logged in"), secondaryLabel, gray};
 }
+
+#include "moc_panel_style.cpp"

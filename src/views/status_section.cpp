@@ -110,3 +110,5 @@ void StatusSection::refresh(const SyncState &state)
     m_errorLine->setText(error.value_or(QString()));
     m_errorLine->setVisible(status == SyncStatus::error && error.has_value());
 }
+
+#include "moc_status_section.cpp"

@@ -80,3 +80,5 @@ void ElidedWrappedLabel::paintEvent(QPaintEvent *)
         baseline += fontMetrics().lineSpacing();
     }
 }
+
+#include "moc_elided_wrapped_label.cpp"

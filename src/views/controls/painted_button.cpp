@@ -192,3 +192,5 @@ void ProminentButton::updateSpinner()
     else
         m_spin.stop();
 }
+
+#include "moc_painted_button.cpp"

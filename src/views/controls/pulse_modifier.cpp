@@ -81,3 +81,5 @@ bool PulseModifier::eventFilter(QObject *watched, QEvent *event)
     }
     return QObject::eventFilter(watched, event);
 }
+
+#include "moc_pulse_modifier.cpp"

@@ -29,3 +29,5 @@ void SymbolView::paintEvent(QPaintEvent *)
     QPainter painter(this);
     Symbols::paint(painter, rect(), m_symbolName, resolveColor(m_color, palette()), m_symbolSize);
 }
+
+#include "moc_symbol_view.cpp"
