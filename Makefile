@@ -3,7 +3,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORNEL_WERROR=ON -DTORNEL_BUILD_BENCH=OFF
+CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORNEL_WERROR=ON -DTORNEL_BUILD_BENCH=OFF -DTORNEL_PACKAGE_CHECK=ON
 # Tests keep to their own homes, displays and buses, so they run side by side.
 CTEST = ctest --output-on-failure --parallel 4
 

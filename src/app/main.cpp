@@ -10,7 +10,11 @@
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> answered = TornelApp::answerInformationalOptions(argc, argv))
+        return *answered;
     TornelApp app(argc, argv);
+    if (!app.acceptsCommandLine())
+        return 1;
     // Output to a closed terminal must not end the companion and leave the
     // daemon running. The daemon gets the default action back before exec.
     std::signal(SIGPIPE, SIG_IGN);

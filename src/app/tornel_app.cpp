@@ -2,12 +2,67 @@
 
 #include "app/app_delegate.h"
 
+#include <QCommandLineParser>
 #include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+void describeApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Tornel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TORNEL_VERSION));
+}
+
+void defineOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Shows the state of the Tornel sync service in the system tray and keeps its daemon running."));
+    // Not addHelpOption(): its --help-all would list Qt's options as ours.
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
+    parser.addVersionOption();
+}
+
+} // namespace
 
 TornelApp::TornelApp(int &argc, char **argv) : QApplication(argc, argv)
 {
-    setApplicationName(QStringLiteral("Tornel"));
+    describeApplication();
     setQuitOnLastWindowClosed(false);
+}
+
+std::optional<int> TornelApp::answerInformationalOptions(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    defineOptions(parser);
+    // Qt's own options are not known here; they are checked after the GUI takes them.
+    parser.parse(arguments);
+    if (!parser.isSet(QStringLiteral("help")) && !parser.isSet(QStringLiteral("version")))
+        return std::nullopt;
+    QCoreApplication information(argc, argv);
+    describeApplication();
+    if (parser.isSet(QStringLiteral("help")))
+        std::fputs(qPrintable(parser.helpText()), stdout);
+    else
+        std::printf("%s %s\n", qPrintable(applicationName()), qPrintable(applicationVersion()));
+    return 0;
+}
+
+bool TornelApp::acceptsCommandLine() const
+{
+    QCommandLineParser parser;
+    defineOptions(parser);
+    if (parser.parse(arguments()) && parser.positionalArguments().isEmpty())
+        return true;
+    const QString problem = parser.errorText().isEmpty()
+        ? QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst())
+        : parser.errorText();
+    std::fprintf(stderr, "%s\n\n%s", qPrintable(problem), qPrintable(parser.helpText()));
+    return false;
 }
 
 int TornelApp::run(AppDelegate &delegate)

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include <optional>
+
 class AppDelegate;
 
 // The application: named "Tornel", opens no window of its own and keeps
@@ -9,6 +11,13 @@ class AppDelegate;
 class TornelApp : public QApplication {
 public:
     TornelApp(int &argc, char **argv);
+
+    // --help and --version, answered before the application starts, since
+    // they need no display: the exit status when one of them was given.
+    static std::optional<int> answerInformationalOptions(int argc, char **argv);
+    // Options other than Qt's own (which the constructor took) are refused
+    // with the usage on standard error.
+    bool acceptsCommandLine() const;
 
     // Launches `delegate` once the event loop runs, lets it shut down as the
     // loop ends, and returns 0.
