@@ -29,6 +29,9 @@ void defineOptions(QCommandLineParser &parser)
 TornelApp::TornelApp(int &argc, char **argv) : QApplication(argc, argv)
 {
     describeApplication();
+    // The desktop entry's name: Wayland's app id, the notifications' desktop
+    // entry and the start-at-login entry all follow it.
+    setDesktopFileName(QStringLiteral("org.tornel.Tornel"));
     setQuitOnLastWindowClosed(false);
 }
 

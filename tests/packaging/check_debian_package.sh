@@ -28,10 +28,10 @@ dpkg -x "$deb" "$root"
 # Files
 expected=(
   usr/bin/tornel
-  usr/share/applications/tornel.desktop
+  "usr/share/applications/$app_id.desktop"
   usr/share/doc/tornel/changelog.gz
   usr/share/doc/tornel/copyright
-  usr/share/icons/hicolor/scalable/apps/tornel.svg
+  "usr/share/icons/hicolor/scalable/apps/$app_id.svg"
   "usr/share/metainfo/$app_id.metainfo.xml"
   usr/share/man/man1/tornel.1.gz
   usr/share/tornel/tornel-autostart.desktop
@@ -78,17 +78,17 @@ man_warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
 [[ -z $man_warnings ]] || fail "man page: $man_warnings"
 
 # Desktop entries and metainfo
-for entry in usr/share/applications/tornel.desktop usr/share/tornel/tornel-autostart.desktop; do
+for entry in "usr/share/applications/$app_id.desktop" usr/share/tornel/tornel-autostart.desktop; do
   if ! report=$(desktop-file-validate "$root/$entry" 2>&1) || [[ -n $report ]]; then
     fail "desktop-file-validate $entry: $report"
   fi
   grep -qx 'Exec=tornel' "$root/$entry" || fail "$entry does not start tornel"
-  grep -qx 'Icon=tornel' "$root/$entry" || fail "$entry does not use the tornel icon"
+  grep -qx "Icon=$app_id" "$root/$entry" || fail "$entry does not use the $app_id icon"
 done
 metainfo=$root/usr/share/metainfo/$app_id.metainfo.xml
-report=$(appstreamcli validate --no-net "$metainfo" 2>&1) || fail "appstreamcli validate: $report"
-grep -q '<launchable type="desktop-id">tornel.desktop</launchable>' "$metainfo" ||
-  fail "the metainfo does not name tornel.desktop"
+report=$(appstreamcli validate --pedantic --no-net "$metainfo" 2>&1) || fail "appstreamcli validate: $report"
+grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
+  fail "the metainfo does not name $app_id.desktop"
 
 if ((failures > 0)); then
   echo "$failures check(s) failed" >&2
