@@ -2,45 +2,48 @@
 // supervisor: the icon table, redraws that are queued and ordered, and the
 // launch and shutdown order against a real daemon process.
 #include "app/app_delegate.h"
-#include "fake_status_item.h"
 #include "scripted_daemon.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <atomic>
 #include <memory>
 #include <thread>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 Q_DECLARE_METATYPE(StatusIcon)
 
 namespace {
 
 constexpr int waitMs = 10000;
+// A row without a status: what the item shows before the first one.
+constexpr int noStatus = -1;
+
+// Records what the shell asks the status item to show, and on which thread.
+class FakeStatusItem : public StatusItem {
+public:
+    void setIcon(const StatusIcon &icon) override
+    {
+        icons.append(icon);
+        threads.append(QThread::currentThread());
+    }
+    void setContextMenu(QMenu *) override {}
+    QRect geometry() const override { return {}; }
+
+    QList<StatusIcon> icons;
+    QList<QThread *> threads;
+};
 
 QString describe(const StatusIcon &icon)
 {
     return QStringLiteral("%1 / %2 / %3")
         .arg(icon.symbol, icon.description, icon.color ? QString::number(int(*icon.color)) : QStringLiteral("none"));
-}
-
-bool writeExecutable(const QString &path, const QByteArray &script)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size())
-        return false;
-    file.close();
-    return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 } // namespace
@@ -52,18 +55,17 @@ private slots:
     void init();
     void cleanup();
 
-    void launchShowsTheLaunchIcon();
-    void eachStatusShowsItsRow_data();
-    void eachStatusShowsItsRow();
-    void quickChangesRedrawInOrder();
-    void changeFromWorkerThreadRedrawsOnMainThreadAfterCallbackReturned();
-    void changeOnMainThreadRedrawsInALaterTurn();
+    void iconRows_data();
+    void iconRows();
+    void redrawsComeInALaterTurnInOrderFromAnyThread();
     void shutdownStopsPollingBeforeTheDaemon();
+    void withoutReadyNoRequestAndNoIconChange_data();
     void withoutReadyNoRequestAndNoIconChange();
 
 private:
     void launch();
     QString homePath(const QString &relative) const { return m_home->filePath(relative); }
+    bool writeDaemon(const QByteArray &script, QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     std::unique_ptr<QTemporaryDir> m_home;
     std::unique_ptr<AppDelegate> m_delegate;
@@ -72,7 +74,7 @@ private:
 
 void AppDelegateTest::initTestCase()
 {
-    if (QFileInfo::exists(QStringLiteral("/usr/local/bin/tornel-sync")))
+    if (QFile::exists(QStringLiteral("/usr/local/bin/tornel-sync")))
         QSKIP("a tornel-sync in /usr/local/bin would be launched instead of the test's daemon");
     // The supervisor also searches PATH; keep it to system tools.
     qputenv("PATH", "/usr/bin:/bin");
@@ -81,7 +83,7 @@ void AppDelegateTest::initTestCase()
 void AppDelegateTest::init()
 {
     m_home = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_home->isValid());
+    QVERIFY(m_home->isValid() && QDir(m_home->path()).mkpath(QStringLiteral(".tornel/bin")));
     qputenv("HOME", m_home->path().toLocal8Bit());
     QDir::setCurrent(m_home->path());
 }
@@ -104,96 +106,66 @@ void AppDelegateTest::launch()
     QVERIFY(m_item);
 }
 
-void AppDelegateTest::launchShowsTheLaunchIcon()
+bool AppDelegateTest::writeDaemon(const QByteArray &script, QFile::Permissions permissions)
 {
-    launch();
-    QCOMPARE(m_item->icons.size(), 1);
-    const StatusIcon &icon = m_item->icons.constFirst();
-    QCOMPARE(icon.symbol, QStringLiteral("person.crop.circle"));
-    QCOMPARE(icon.description, QStringLiteral("Tornel"));
-    QVERIFY(!icon.color);
+    QFile file(homePath(QStringLiteral(".tornel/bin/tornel-sync")));
+    return file.open(QIODevice::WriteOnly) && file.write(script) == script.size() && file.setPermissions(permissions);
 }
 
-void AppDelegateTest::eachStatusShowsItsRow_data()
+void AppDelegateTest::iconRows_data()
 {
-    QTest::addColumn<SyncStatus>("status");
+    QTest::addColumn<int>("status");
     QTest::addColumn<StatusIcon>("expected");
-    QTest::newRow("syncing") << SyncStatus::syncing
+    QTest::newRow("launch") << noStatus << StatusIcon{"person.crop.circle", "Tornel", std::nullopt};
+    QTest::newRow("syncing") << int(SyncStatus::syncing)
                              << StatusIcon{"arrow.triangle.2.circlepath", "Tornel — Syncing", NamedColor::blue};
-    QTest::newRow("synced") << SyncStatus::synced
+    QTest::newRow("synced") << int(SyncStatus::synced)
                             << StatusIcon{"checkmark.circle.fill", "Tornel — Up to date", NamedColor::green};
-    QTest::newRow("paused") << SyncStatus::paused
+    QTest::newRow("paused") << int(SyncStatus::paused)
                             << StatusIcon{"pause.circle.fill", "Tornel — Paused", NamedColor::yellow};
-    QTest::newRow("error") << SyncStatus::error
+    QTest::newRow("error") << int(SyncStatus::error)
                            << StatusIcon{"exclamationmark.triangle.fill", "Tornel — Error", NamedColor::red};
-    QTest::newRow("loggedOut") << SyncStatus::loggedOut
+    QTest::newRow("loggedOut") << int(SyncStatus::loggedOut)
                                << StatusIcon{"person.crop.circle", "Tornel — Not logged in", NamedColor::secondaryLabel};
 }
 
-void AppDelegateTest::eachStatusShowsItsRow()
+void AppDelegateTest::iconRows()
 {
-    QFETCH(SyncStatus, status);
+    QFETCH(int, status);
     QFETCH(StatusIcon, expected);
     launch();
-    m_delegate->syncState().onStateChange(status);
-    QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), 2, waitMs);
+    if (status != noStatus)
+        m_delegate->syncState().onStateChange(SyncStatus(status));
+    QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), status == noStatus ? 1 : 2, waitMs);
     QCOMPARE(describe(m_item->icons.last()), describe(expected));
 }
 
-void AppDelegateTest::quickChangesRedrawInOrder()
+// A change reported on the main thread and one from a worker: neither is
+// drawn while its callback runs, both are drawn on the main thread, in order.
+void AppDelegateTest::redrawsComeInALaterTurnInOrderFromAnyThread()
 {
     launch();
     m_delegate->syncState().onStateChange(SyncStatus::paused);
-    m_delegate->syncState().onStateChange(SyncStatus::synced);
-    QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), 3, waitMs);
-    QCOMPARE(m_item->icons.at(1).description, QStringLiteral("Tornel — Paused"));
-    QCOMPARE(m_item->icons.at(2).description, QStringLiteral("Tornel — Up to date"));
-}
-
-void AppDelegateTest::changeFromWorkerThreadRedrawsOnMainThreadAfterCallbackReturned()
-{
-    launch();
-    std::atomic<bool> callbackReturned{false};
-    bool returnedBeforeRedraw = false;
-    m_item->onSetIcon = [&] { returnedBeforeRedraw = callbackReturned.load(); };
-
-    std::thread worker([&] {
-        m_delegate->syncState().onStateChange(SyncStatus::error);
-        callbackReturned = true;
-    });
-    QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), 2, waitMs);
+    std::thread worker([this] { m_delegate->syncState().onStateChange(SyncStatus::error); });
     worker.join();
-    QVERIFY(m_item->threads.last() == QThread::currentThread());
-    QVERIFY(returnedBeforeRedraw);
-    QCOMPARE(m_item->icons.last().description, QStringLiteral("Tornel — Error"));
-}
-
-void AppDelegateTest::changeOnMainThreadRedrawsInALaterTurn()
-{
-    launch();
-    m_delegate->syncState().onStateChange(SyncStatus::syncing);
+    m_delegate->syncState().onStateChange(SyncStatus::synced);
     QCOMPARE(m_item->icons.size(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), 2, waitMs);
-    QCOMPARE(m_item->icons.last().description, QStringLiteral("Tornel — Syncing"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), 4, waitMs);
+    QCOMPARE(m_item->icons.at(1).description, QStringLiteral("Tornel — Paused"));
+    QCOMPARE(m_item->icons.at(2).description, QStringLiteral("Tornel — Error"));
+    QCOMPARE(m_item->icons.at(3).description, QStringLiteral("Tornel — Up to date"));
+    QCOMPARE(m_item->threads.count(QThread::currentThread()), 4);
 }
 
-// A real daemon process that, on SIGTERM, reports through a FIFO and waits
-// for an answer before it exits. Meanwhile the shell is inside the
-// supervisor's stop, so the poll timer's state then is its state when the
-// daemon was asked to stop.
+// A real daemon that, on SIGTERM, leaves a mark and waits for an answer
+// before it exits. Meanwhile the shell is inside the supervisor's stop, so
+// the poll timer's state then is its state when the daemon was asked to stop.
 void AppDelegateTest::shutdownStopsPollingBeforeTheDaemon()
 {
-    const QByteArray termFifo = homePath(QStringLiteral("term.fifo")).toLocal8Bit();
-    const QByteArray ackFifo = homePath(QStringLiteral("ack.fifo")).toLocal8Bit();
-    QCOMPARE(::mkfifo(termFifo.constData(), 0600), 0);
-    QCOMPARE(::mkfifo(ackFifo.constData(), 0600), 0);
-    QVERIFY(writeExecutable(homePath(QStringLiteral(".tornel/bin/tornel-sync")),
-                            "#!/bin/sh\n"
-                            "trap 'kill $sleeper; echo term > \"" + termFifo + "\"; read ack < \"" + ackFifo +
-                                "\"; exit 0' TERM\n"
-                                "sleep 600 &\n"
-                                "sleeper=$!\n"
-                                "wait $sleeper\n"));
+    QVERIFY(writeDaemon("#!/bin/sh\n"
+                        "trap 'kill $s; touch term; while [ ! -e ack ]; do sleep 0.01; done; exit 0' TERM\n"
+                        "sleep 600 & s=$!\n"
+                        "wait $s\n"));
     ScriptedDaemon daemon(homePath(QStringLiteral(".tornel/daemon.sock")), [](const QJsonObject &) {
         return ScriptedDaemon::Reply::result(ScriptedDaemon::statusRecord(QStringLiteral("synced")));
     });
@@ -208,36 +180,33 @@ void AppDelegateTest::shutdownStopsPollingBeforeTheDaemon()
     }
     QVERIFY2(pollTimer, "polling did not start");
 
-    const int termFd = ::open(termFifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    QVERIFY(termFd >= 0);
     std::atomic<int> pollingWhenDaemonStopped{-1};
     std::thread observer([&] {
-        pollfd readable{termFd, POLLIN, 0};
-        if (::poll(&readable, 1, waitMs) != 1)
-            return;
-        pollingWhenDaemonStopped = (pollTimer && pollTimer->isActive()) ? 1 : 0;
-        // The daemon opens the answer FIFO right after reporting.
-        for (int attempt = 0; attempt < 1000; ++attempt) {
-            const int ackFd = ::open(ackFifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (ackFd >= 0) {
-                (void)!::write(ackFd, "ok\n", 3);
-                ::close(ackFd);
-                return;
-            }
-            ::usleep(10000);
-        }
+        const QDeadlineTimer deadline(waitMs);
+        while (!QFile::exists(homePath(QStringLiteral("term"))) && !deadline.hasExpired())
+            QThread::msleep(5);
+        if (!deadline.hasExpired())
+            pollingWhenDaemonStopped = (pollTimer && pollTimer->isActive()) ? 1 : 0;
+        (void)QFile(homePath(QStringLiteral("ack"))).open(QIODevice::WriteOnly);
     });
     m_delegate->applicationWillTerminate();
     observer.join();
-    ::close(termFd);
-
     QCOMPARE(pollingWhenDaemonStopped.load(), 0);
 }
 
+void AppDelegateTest::withoutReadyNoRequestAndNoIconChange_data()
+{
+    QTest::addColumn<bool>("installed");
+    QTest::newRow("no daemon") << false;
+    QTest::newRow("daemon not executable") << true;
+}
+
+// The launch fails, so the ready callback never comes.
 void AppDelegateTest::withoutReadyNoRequestAndNoIconChange()
 {
-    // No daemon executable: the launch fails, so the ready callback never comes.
-    QVERIFY(QDir(m_home->path()).mkpath(QStringLiteral(".tornel")));
+    QFETCH(bool, installed);
+    if (installed)
+        QVERIFY(writeDaemon("#!/bin/sh\nexec sleep 600\n", QFile::ReadOwner | QFile::WriteOwner));
     ScriptedDaemon daemon(homePath(QStringLiteral(".tornel/daemon.sock")));
     QVERIFY(daemon.isListening());
     launch();
