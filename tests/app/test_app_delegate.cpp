@@ -6,12 +6,9 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
-#include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -22,7 +19,7 @@ Q_DECLARE_METATYPE(StatusIcon)
 namespace {
 
 constexpr int waitMs = 10000;
-// A row without a status: what the item shows before the first one.
+// The row without a status: what the item shows from launch until the first one.
 constexpr int noStatus = -1;
 
 // Records what the shell asks the status item to show, and on which thread.
@@ -51,10 +48,7 @@ QString describe(const StatusIcon &icon)
 class AppDelegateTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void init();
-    void cleanup();
-
     void iconRows_data();
     void iconRows();
     void redrawsComeInALaterTurnInOrderFromAnyThread();
@@ -65,34 +59,24 @@ private slots:
 private:
     void launch();
     QString homePath(const QString &relative) const { return m_home->filePath(relative); }
-    bool writeDaemon(const QByteArray &script, QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    bool writeDaemon(const QByteArray &script, QFile::Permissions permissions = QFile::ReadOwner | QFile::ExeOwner);
 
     std::unique_ptr<QTemporaryDir> m_home;
     std::unique_ptr<AppDelegate> m_delegate;
     FakeStatusItem *m_item = nullptr;
 };
 
-void AppDelegateTest::initTestCase()
+void AppDelegateTest::init()
 {
     if (QFile::exists(QStringLiteral("/usr/local/bin/tornel-sync")))
         QSKIP("a tornel-sync in /usr/local/bin would be launched instead of the test's daemon");
-    // The supervisor also searches PATH; keep it to system tools.
-    qputenv("PATH", "/usr/bin:/bin");
-}
-
-void AppDelegateTest::init()
-{
+    m_delegate.reset();
     m_home = std::make_unique<QTemporaryDir>();
     QVERIFY(m_home->isValid() && QDir(m_home->path()).mkpath(QStringLiteral(".tornel/bin")));
     qputenv("HOME", m_home->path().toLocal8Bit());
+    // The supervisor also searches PATH; keep it to system tools.
+    qputenv("PATH", "/usr/bin:/bin");
     QDir::setCurrent(m_home->path());
-}
-
-void AppDelegateTest::cleanup()
-{
-    m_delegate.reset();
-    m_item = nullptr;
-    m_home.reset();
 }
 
 void AppDelegateTest::launch()
@@ -103,7 +87,6 @@ void AppDelegateTest::launch()
         return item;
     });
     m_delegate->applicationDidFinishLaunching();
-    QVERIFY(m_item);
 }
 
 bool AppDelegateTest::writeDaemon(const QByteArray &script, QFile::Permissions permissions)
@@ -140,14 +123,13 @@ void AppDelegateTest::iconRows()
     QCOMPARE(describe(m_item->icons.last()), describe(expected));
 }
 
-// A change reported on the main thread and one from a worker: neither is
-// drawn while its callback runs, both are drawn on the main thread, in order.
+// Changes reported on the main thread and on a worker: none is drawn while
+// its callback runs, all are drawn on the main thread, in order.
 void AppDelegateTest::redrawsComeInALaterTurnInOrderFromAnyThread()
 {
     launch();
     m_delegate->syncState().onStateChange(SyncStatus::paused);
-    std::thread worker([this] { m_delegate->syncState().onStateChange(SyncStatus::error); });
-    worker.join();
+    std::thread([this] { m_delegate->syncState().onStateChange(SyncStatus::error); }).join();
     m_delegate->syncState().onStateChange(SyncStatus::synced);
     QCOMPARE(m_item->icons.size(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), 4, waitMs);
@@ -169,16 +151,10 @@ void AppDelegateTest::shutdownStopsPollingBeforeTheDaemon()
     ScriptedDaemon daemon(homePath(QStringLiteral(".tornel/daemon.sock")), [](const QJsonObject &) {
         return ScriptedDaemon::Reply::result(ScriptedDaemon::statusRecord(QStringLiteral("synced")));
     });
-    QVERIFY(daemon.isListening());
-
     launch();
     QTRY_VERIFY_WITH_TIMEOUT(daemon.requestCount() >= 1, waitMs);
-    QPointer<QTimer> pollTimer;
-    for (QTimer *timer : m_delegate->syncState().findChildren<QTimer *>()) {
-        if (timer->isActive() && timer->interval() == SyncState::pollIntervalMs)
-            pollTimer = timer;
-    }
-    QVERIFY2(pollTimer, "polling did not start");
+    const QPointer<QTimer> pollTimer = m_delegate->syncState().findChild<QTimer *>();
+    QVERIFY2(pollTimer && pollTimer->isActive(), "polling did not start");
 
     std::atomic<int> pollingWhenDaemonStopped{-1};
     std::thread observer([&] {
@@ -205,8 +181,7 @@ void AppDelegateTest::withoutReadyNoRequestAndNoIconChange_data()
 void AppDelegateTest::withoutReadyNoRequestAndNoIconChange()
 {
     QFETCH(bool, installed);
-    if (installed)
-        QVERIFY(writeDaemon("#!/bin/sh\nexec sleep 600\n", QFile::ReadOwner | QFile::WriteOwner));
+    QVERIFY(!installed || writeDaemon("#!/bin/sh\nexec sleep 600\n", QFile::ReadOwner));
     ScriptedDaemon daemon(homePath(QStringLiteral(".tornel/daemon.sock")));
     QVERIFY(daemon.isListening());
     launch();
@@ -218,3 +193,4 @@ void AppDelegateTest::withoutReadyNoRequestAndNoIconChange()
 
 QTEST_MAIN(AppDelegateTest)
 #include "test_app_delegate.moc"
+

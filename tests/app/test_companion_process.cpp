@@ -1,25 +1,32 @@
-// The built companion end to end, on the offscreen platform without a tray:
-// it launches the daemon from ~/.tornel/bin, polls it every 2 s once it is
-// ready, on SIGTERM, SIGINT or SIGHUP stops polling and then the daemon
-// within moments, and gives each daemon it launches a clean start.
+// The built companion end to end, offscreen without a tray, in a home of its
+// own: it polls the daemon it launched every 2 s once that is ready; SIGTERM,
+// SIGINT and SIGHUP stop polling, then the daemon, within moments; every
+// daemon it launches starts clean. One companion runs per session: a later
+// start hands over and ends, a crashed companion's socket is replaced,
+// simultaneous starts elect one, a holder that does not answer is left alone,
+// and without a runtime directory a private fallback serves, if it is safe.
 #include "companion_process.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
+#include <QLocalServer>
+#include <QLockFile>
 #include <QTest>
 
 #include <csignal>
+#include <memory>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int waitMs = 15000;
 
-QList<QByteArray> lines(const QByteArray &output)
+QStringList entriesOf(const QString &directory)
 {
-    QList<QByteArray> result = output.split('\n');
-    result.removeAll(QByteArray());
-    return result;
+    return QDir(directory).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
 // What a process holds beyond a clean start: blocked and ignored signals, and its descriptors.
@@ -33,9 +40,7 @@ QString inheritance(qint64 pid)
         if (line.startsWith("SigBlk:") || line.startsWith("SigIgn:"))
             found.append(QString::fromLatin1(line.simplified()));
     }
-    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-    found.append(QStringLiteral("fds ") + fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name).join(u' '));
-    return found.join(QStringLiteral(", "));
+    return found.join(u' ') + QStringLiteral(" fds ") + entriesOf(QStringLiteral("/proc/%1/fd").arg(pid)).join(u' ');
 }
 
 } // namespace
@@ -44,15 +49,46 @@ class CompanionProcessTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void init();
     void pollsAndStopsInOrderOnSignal_data();
     void pollsAndStopsInOrderOnSignal();
     void launchedDaemonsInheritNothing();
+    void privateFallbackServesWithoutRuntimeDirectory();
+    void unsafeFallbackIsNotUsed();
+    void socketOfACrashedCompanionIsReplaced();
+    void simultaneousStartsElectOne();
+    void startWaitsWhileAnotherStartDecides();
+    void silentHolderIsNeitherJoinedNorReplaced();
+
+private:
+    QString runtime() const { return m_companion->homePath(QStringLiteral("runtime")); }
+    // Qt's private runtime directory when XDG_RUNTIME_DIR is empty and TMPDIR is runtime().
+    QString fallback() const { return runtime() + QStringLiteral("/runtime-") + QString::fromLocal8Bit(getpwuid(geteuid())->pw_name); }
+    void startWithoutRuntimeDirectory();
+    // The first start became the companion and launched its daemon.
+    bool companionRuns() { return m_companion->daemonPids().size() == 1; }
+
+    std::unique_ptr<CompanionProcess> m_companion;
 };
 
 void CompanionProcessTest::initTestCase()
 {
     if (QFile::exists(QStringLiteral("/usr/local/bin/tornel-sync")))
         QSKIP("a tornel-sync in /usr/local/bin would be launched instead of the test's daemon");
+}
+
+void CompanionProcessTest::init()
+{
+    m_companion = std::make_unique<CompanionProcess>();
+    QVERIFY(m_companion->isValid() && m_companion->installDaemon("#!/bin/sh\nexec sleep 600\n"));
+}
+
+void CompanionProcessTest::startWithoutRuntimeDirectory()
+{
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString());
+    environment.insert(QStringLiteral("TMPDIR"), runtime());
+    m_companion->start({}, environment);
 }
 
 void CompanionProcessTest::pollsAndStopsInOrderOnSignal_data()
@@ -68,56 +104,134 @@ void CompanionProcessTest::pollsAndStopsInOrderOnSignal()
 {
     QFETCH(int, signal);
     QFETCH(int, requestsBeforeSignal);
-    CompanionProcess companion;
-    QVERIFY(companion.isValid() && companion.installStandInDaemon());
-    companion.start();
-
+    QVERIFY(m_companion->installStandInDaemon());
+    m_companion->start();
     QElapsedTimer clock;
     clock.start();
     qint64 previousMs = -1;
     for (int id = 1; id <= requestsBeforeSignal; ++id) {
-        QTRY_VERIFY_WITH_TIMEOUT(companion.standardOutput().contains(
-                                     QStringLiteral("[daemon] Request: status (id %1)\n").arg(id).toUtf8()), waitMs);
+        const QByteArray request = QStringLiteral("[daemon] Request: status (id %1)\n").arg(id).toUtf8();
+        QTRY_VERIFY_WITH_TIMEOUT(m_companion->standardOutput().contains(request), waitMs);
         const qint64 nowMs = clock.elapsed();
         QVERIFY2(previousMs < 0 || (nowMs - previousMs > 1500 && nowMs - previousMs < 3500),
                  qPrintable(QStringLiteral("%1 ms between polls").arg(nowMs - previousMs)));
         previousMs = nowMs;
     }
 
-    // The daemon is asked with SIGTERM and done well within its grace period.
-    QVERIFY2(companion.endWithSignal(signal, 2000), companion.standardError().constData());
-    const QList<QByteArray> output = lines(companion.standardOutput());
-    QCOMPARE(companion.daemonPids().size(), 1);
-    QVERIFY(output.first().startsWith("[daemon] Started (PID: "));
+    // The daemon is asked with SIGTERM and is done well within its grace period.
+    QVERIFY2(m_companion->endWithSignal(signal, 2000), m_companion->standardError().constData());
+    const QList<QByteArray> output = m_companion->standardOutput().trimmed().split('\n');
+    QVERIFY(output.first().startsWith("[daemon] Started (PID: ") && companionRuns());
     QVERIFY(output.contains("[daemon] Received signal 15; socket removed, exiting"));
     QVERIFY(output.contains("[daemon] Process exited with status 0"));
     QCOMPARE(output.last(), QByteArray("[daemon] Stopped"));
-    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QStringLiteral("/proc/%1").arg(companion.daemonPids().first())), 5000);
-    QCOMPARE(QDir(companion.homePath(QStringLiteral("runtime"))).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
-             QStringList());
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QStringLiteral("/proc/%1").arg(m_companion->daemonPids().first())), 5000);
+    QCOMPARE(entriesOf(runtime()), QStringList());
     // No tray offscreen: said once, and the daemon was supervised all the same.
-    QCOMPARE(companion.standardError().count("waiting for a system tray"), 1);
+    QCOMPARE(m_companion->standardError().count("waiting for a system tray"), 1);
 }
 
-// Qt's local sockets (used by a second start's hand-over) and D-Bus ignore
-// SIGPIPE process-wide; neither that nor any descriptor may reach a daemon,
-// the first or one restarted later.
+// Qt's local sockets (a later start's hand-over) and D-Bus ignore SIGPIPE
+// process-wide; neither that nor a descriptor may reach a daemon, the first
+// or one restarted later.
 void CompanionProcessTest::launchedDaemonsInheritNothing()
 {
-    const QString clean = QStringLiteral("SigBlk: 0000000000000000, SigIgn: 0000000000000000, fds 0 1 2");
-    CompanionProcess companion;
-    QVERIFY(companion.isValid() && companion.installDaemon("#!/bin/sh\nexec sleep 600\n"));
-    companion.start();
-    QTRY_COMPARE_WITH_TIMEOUT(companion.daemonPids().size(), 1, waitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(inheritance(companion.daemonPids().first()), clean, waitMs);
+    const QString clean = QStringLiteral("SigBlk: 0000000000000000 SigIgn: 0000000000000000 fds 0 1 2");
+    m_companion->start();
+    QTRY_VERIFY_WITH_TIMEOUT(companionRuns(), waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(inheritance(m_companion->daemonPids().first()), clean, waitMs);
 
-    QByteArray secondStart;
-    QCOMPARE(companion.runAnother(&secondStart), 0);
-    QCOMPARE(secondStart, QByteArray());
-    QCOMPARE(::kill(pid_t(companion.daemonPids().first()), SIGKILL), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(companion.daemonPids().size(), 2, waitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(inheritance(companion.daemonPids().last()), clean, waitMs);
-    QVERIFY(companion.endWithSignal(SIGTERM, waitMs));
+    for (int start = 0; start < 2; ++start) {
+        QByteArray output;
+        QCOMPARE(m_companion->runAnother(&output), 0);
+        QCOMPARE(output, QByteArray());
+    }
+    QCOMPARE(::kill(pid_t(m_companion->daemonPids().first()), SIGKILL), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(m_companion->daemonPids().size(), 2, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(inheritance(m_companion->daemonPids().last()), clean, waitMs);
+}
+
+void CompanionProcessTest::privateFallbackServesWithoutRuntimeDirectory()
+{
+    startWithoutRuntimeDirectory();
+    QTRY_VERIFY_WITH_TIMEOUT(companionRuns(), waitMs);
+    QCOMPARE(entriesOf(fallback()), QStringList{QStringLiteral("tornel.sock")});
+    struct stat info {};
+    QCOMPARE(::stat(QFile::encodeName(fallback()).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 07777, mode_t(0700));
+    QByteArray output;
+    QCOMPARE(m_companion->runAnother(&output), 0);
+    QVERIFY2(!output.contains("[daemon]"), output.constData());
+    QVERIFY(m_companion->endWithSignal(SIGTERM, waitMs));
+    QCOMPARE(entriesOf(fallback()), QStringList());
+}
+
+void CompanionProcessTest::unsafeFallbackIsNotUsed()
+{
+    // Someone made the fallback readable to others: the companion runs unguarded.
+    QVERIFY(QDir().mkdir(fallback()));
+    QVERIFY(QFile::setPermissions(fallback(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+    startWithoutRuntimeDirectory();
+    QTRY_VERIFY_WITH_TIMEOUT(companionRuns(), waitMs);
+    QVERIFY(m_companion->standardError().contains("Tornel: cannot make sure only one Tornel runs: "));
+    QCOMPARE(entriesOf(fallback()), QStringList());
+}
+
+void CompanionProcessTest::socketOfACrashedCompanionIsReplaced()
+{
+    m_companion->start();
+    QTRY_VERIFY_WITH_TIMEOUT(companionRuns(), waitMs);
+    m_companion->process().kill();
+    QVERIFY(m_companion->process().waitForFinished(waitMs));
+    QCOMPARE(entriesOf(runtime()), QStringList{QStringLiteral("tornel.sock")});
+
+    m_companion->start();
+    QTRY_COMPARE_WITH_TIMEOUT(m_companion->daemonPids().size(), 2, waitMs);
+    QCOMPARE(m_companion->runAnother(), 0);
+}
+
+void CompanionProcessTest::simultaneousStartsElectOne()
+{
+    QList<QProcess *> starts;
+    for (int i = 0; i < 4; ++i)
+        starts.append(&m_companion->startAnother());
+    const auto handedOver = [](QProcess *start) { return start->state() == QProcess::NotRunning && start->exitCode() == 0; };
+    QTRY_COMPARE_WITH_TIMEOUT(std::count_if(starts.begin(), starts.end(), handedOver), 3, waitMs);
+    QByteArray output;
+    const auto outputOfAll = [&] {
+        for (QProcess *start : starts)
+            output += start->readAllStandardOutput();
+        return output;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(outputOfAll().contains("[daemon] Started"), waitMs);
+    QCOMPARE(output.count("[daemon] Started"), 1);
+}
+
+void CompanionProcessTest::startWaitsWhileAnotherStartDecides()
+{
+    // The window between finding no one and listening is too short to hit
+    // from outside, so the test plays the start that is deciding. Absence
+    // can only be waited for with a time limit.
+    QLockFile deciding(runtime() + QStringLiteral("/tornel.lock"));
+    QVERIFY(deciding.lock());
+    m_companion->start();
+    QTest::qWait(1500);
+    QVERIFY(!companionRuns());
+    deciding.unlock();
+    QTRY_VERIFY_WITH_TIMEOUT(companionRuns(), waitMs);
+}
+
+void CompanionProcessTest::silentHolderIsNeitherJoinedNorReplaced()
+{
+    // The test's event loop does not run while the start works, so the
+    // holder accepts the connection in the kernel and never answers.
+    QLocalServer holder;
+    QVERIFY(holder.listen(runtime() + QStringLiteral("/tornel.sock")));
+    QByteArray output;
+    QCOMPARE(m_companion->runAnother(&output), 1);
+    QCOMPARE(output, "Tornel: Tornel is already running but does not answer at " + holder.fullServerName().toUtf8() + '\n');
+    QVERIFY(holder.waitForNewConnection(waitMs));
+    QVERIFY(QFile::exists(holder.fullServerName()));
 }
 
 QTEST_GUILESS_MAIN(CompanionProcessTest)

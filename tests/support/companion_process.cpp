@@ -1,23 +1,19 @@
 #include "companion_process.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 
 #include <csignal>
 
 CompanionProcess::CompanionProcess()
 {
-    if (!m_home.isValid())
-        return;
-    QDir home(m_home.path());
+    const QDir home(m_home.path());
     m_program = home.filePath(QStringLiteral("app/tornel"));
-    m_valid = home.mkpath(QStringLiteral("app")) && home.mkpath(QStringLiteral(".tornel/bin")) &&
+    m_valid = m_home.isValid() && home.mkpath(QStringLiteral("app")) && home.mkpath(QStringLiteral(".tornel/bin")) &&
               home.mkpath(QStringLiteral("runtime")) &&
               QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
                                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
               QFile::copy(QStringLiteral(TORNEL_APP_PATH), m_program);
-    m_environment = QProcessEnvironment::systemEnvironment();
     m_environment.insert(QStringLiteral("HOME"), m_home.path());
     m_environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), homePath(QStringLiteral("runtime")));
     // The supervisor also searches PATH; keep it to system tools.
@@ -31,24 +27,19 @@ CompanionProcess::CompanionProcess()
 
 CompanionProcess::~CompanionProcess()
 {
-    const auto end = [](QProcess &process) {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    };
-    end(m_process);
-    for (const auto &other : m_others)
-        end(*other);
+    m_process.kill();
+    m_process.waitForFinished(5000);
+    for (const auto &other : m_others) {
+        other->kill();
+        other->waitForFinished(5000);
+    }
 }
 
-bool CompanionProcess::installDaemon(const QByteArray &script, bool executable)
+bool CompanionProcess::installDaemon(const QByteArray &script)
 {
     QFile file(homePath(QStringLiteral(".tornel/bin/tornel-sync")));
-    if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size())
-        return false;
-    file.close();
-    return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | (executable ? QFile::ExeOwner : QFile::Permission()));
+    return file.open(QIODevice::WriteOnly) && file.write(script) == script.size() &&
+           file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 bool CompanionProcess::installStandInDaemon(const QByteArray &setup)
@@ -67,7 +58,7 @@ void CompanionProcess::start(const QStringList &arguments, const QProcessEnviron
 
 QProcess &CompanionProcess::startAnother()
 {
-    auto &other = *m_others.emplace_back(std::make_unique<QProcess>());
+    QProcess &other = *m_others.emplace_back(std::make_unique<QProcess>());
     other.setProcessEnvironment(m_environment);
     other.setWorkingDirectory(m_home.path());
     other.start(m_program, {});
@@ -85,14 +76,12 @@ int CompanionProcess::runAnother(QByteArray *output)
 
 QByteArray CompanionProcess::standardOutput()
 {
-    m_stdout += m_process.readAllStandardOutput();
-    return m_stdout;
+    return m_stdout += m_process.readAllStandardOutput();
 }
 
 QByteArray CompanionProcess::standardError()
 {
-    m_stderr += m_process.readAllStandardError();
-    return m_stderr;
+    return m_stderr += m_process.readAllStandardError();
 }
 
 QList<qint64> CompanionProcess::daemonPids()
@@ -107,11 +96,9 @@ QList<qint64> CompanionProcess::daemonPids()
 
 bool CompanionProcess::endWithSignal(int signal, int timeoutMs)
 {
-    if (m_process.state() != QProcess::Running || ::kill(pid_t(m_process.processId()), signal) != 0)
-        return false;
-    if (!m_process.waitForFinished(timeoutMs))
-        return false;
+    const bool ended = m_process.state() == QProcess::Running && ::kill(pid_t(m_process.processId()), signal) == 0 &&
+                       m_process.waitForFinished(timeoutMs);
     standardOutput();
     standardError();
-    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    return ended && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
 }

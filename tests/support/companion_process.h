@@ -3,17 +3,15 @@
 #include <QByteArray>
 #include <QList>
 #include <QProcess>
-#include <QString>
 #include <QTemporaryDir>
 
 #include <memory>
 #include <vector>
 
 // The built companion, run as a user would run it: a copy of the binary
-// outside the build tree (the stand-in daemon sits beside the built one and
-// would be found first) in a temporary HOME with a runtime directory of its
-// own, PATH=/usr/bin:/bin, no session bus, no display and the offscreen
-// platform. The test provides ~/.tornel/bin/tornel-sync.
+// outside the build tree (the stand-in daemon beside the built one would be
+// found first) in a temporary HOME with a runtime directory of its own,
+// PATH=/usr/bin:/bin, no session bus, no display, the offscreen platform.
 class CompanionProcess {
 public:
     CompanionProcess();
@@ -23,16 +21,16 @@ public:
     QString homePath(const QString &relative) const { return m_home.filePath(relative); }
     QString socketPath() const { return homePath(QStringLiteral(".tornel/daemon.sock")); }
 
-    // Writes ~/.tornel/bin/tornel-sync.
-    bool installDaemon(const QByteArray &script, bool executable = true);
-    // Installs there a script that runs the shell lines `setup`, then the built stand-in daemon.
+    // Writes the daemon the companion launches, ~/.tornel/bin/tornel-sync.
+    bool installDaemon(const QByteArray &script);
+    // A daemon script that runs the shell lines `setup`, then the built stand-in daemon.
     bool installStandInDaemon(const QByteArray &setup = {});
 
-    // Starts the copy (again, once it has ended); `environment` adds to or
-    // overrides the prepared one, for this start and those that follow.
+    // Starts the copy, or starts it again once it has ended; `environment`
+    // adds to or overrides the prepared one, for every later start too.
     void start(const QStringList &arguments = {}, const QProcessEnvironment &environment = {});
     QProcess &process() { return m_process; }
-    // Another start in the same home, ended with this object at the latest.
+    // Another start in the same home; it ends with this object at the latest.
     QProcess &startAnother();
     // Another start, run to its end: its exit code, or -1 when it did not end
     // by itself within 15 s; `output` gets both of its channels.
@@ -41,7 +39,7 @@ public:
     // Everything the first start wrote so far.
     QByteArray standardOutput();
     QByteArray standardError();
-    // The PIDs of its "[daemon] Started (PID: N)" lines, in order.
+    // The PIDs in its "[daemon] Started (PID: N)" lines, in order.
     QList<qint64> daemonPids();
 
     // Sends `signal` and waits for the end; true when it ended by itself with 0.
@@ -50,7 +48,7 @@ public:
 private:
     QTemporaryDir m_home;
     QString m_program;
-    QProcessEnvironment m_environment;
+    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
     QProcess m_process;
     std::vector<std::unique_ptr<QProcess>> m_others;
     QByteArray m_stdout;
