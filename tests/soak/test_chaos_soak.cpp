@@ -6,6 +6,7 @@
 // its start, have written only well-formed lines, and leave nothing running
 // after SIGTERM. How restarts are counted is the supervisor test's concern.
 #include "companion_process.h"
+#include "scripted_daemon.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -95,19 +96,16 @@ void ChaosSoakTest::companionOutlastsAChaoticDaemon()
         QTest::qWait(500);
         QVERIFY2(::kill(pid_t(pid), 0) == 0, "the companion died");
     }
-    // The supervisor gives up on a daemon that only fails, so that one
-    // started by hand is the only one and shows that polling goes on.
+    // The supervisor gives up on a daemon that only fails, so that the
+    // test's daemon is the only one and shows that polling goes on.
     QVERIFY(companion.installDaemon("#!/bin/sh\nexit 1\n"));
     for (const qint64 daemon : processesOfRun(home)) {
         if (daemon != pid)
             ::kill(pid_t(daemon), SIGKILL);
     }
     QTRY_VERIFY_WITH_TIMEOUT(companion.standardOutput().endsWith("[daemon] Too many restarts, giving up\n"), 30'000);
-    QProcess calmDaemon;
-    calmDaemon.setProcessEnvironment(companion.process().processEnvironment());
-    calmDaemon.start(QStringLiteral(TORNEL_SIM_PATH), {});
-    QByteArray calmOutput;
-    QTRY_VERIFY_WITH_TIMEOUT((calmOutput += calmDaemon.readAllStandardOutput()).count("Request: status") >= 2, waitMs);
+    ScriptedDaemon calmDaemon(companion.socketPath());
+    QTRY_VERIFY_WITH_TIMEOUT(calmDaemon.requestCount() >= 2, waitMs);
 
     // No hung request is left (they end after 10 s), so threads and sockets are back.
     Usage atEnd{};
@@ -123,8 +121,6 @@ void ChaosSoakTest::companionOutlastsAChaoticDaemon()
         QVERIFY2(output.contains(event), event);
 
     // SIGTERM: a clean exit, and nothing of the run left behind.
-    calmDaemon.terminate();
-    QVERIFY(calmDaemon.waitForFinished(waitMs));
     QVERIFY2(companion.endWithSignal(SIGTERM, waitMs), companion.standardError().right(4000).constData());
     QTRY_VERIFY_WITH_TIMEOUT(processesOfRun(home).isEmpty(), 5000);
 }
