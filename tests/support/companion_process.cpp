@@ -9,7 +9,7 @@ CompanionProcess::CompanionProcess()
 {
     const QDir home(m_home.path());
     m_program = home.filePath(QStringLiteral("app/tornel"));
-    m_valid = m_home.isValid() && home.mkpath(QStringLiteral("app")) && home.mkpath(QStringLiteral(".tornel/bin")) &&
+    m_valid = m_home.isValid() && home.mkpath(QStringLiteral("app")) && home.mkpath(QStringLiteral(".tornel")) &&
               home.mkpath(QStringLiteral("runtime")) &&
               QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
                                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
@@ -37,7 +37,7 @@ CompanionProcess::~CompanionProcess()
 
 bool CompanionProcess::installDaemon(const QByteArray &script)
 {
-    QFile file(homePath(QStringLiteral(".tornel/bin/tornel-sync")));
+    QFile file(homePath(QStringLiteral("app/tornel-sync")));
     return file.open(QIODevice::WriteOnly) && file.write(script) == script.size() &&
            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

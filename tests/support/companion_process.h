@@ -8,10 +8,9 @@
 #include <memory>
 #include <vector>
 
-// The built companion, run as a user would run it: a copy of the binary
-// outside the build tree (the stand-in daemon beside the built one would be
-// found first) in a temporary HOME with a runtime directory of its own,
-// PATH=/usr/bin:/bin, no session bus, no display, the offscreen platform.
+// The built companion, run as a user would run it: a copy of the binary in a
+// temporary HOME with a runtime directory of its own, PATH=/usr/bin:/bin, no
+// session bus, no display, the offscreen platform.
 class CompanionProcess {
 public:
     CompanionProcess();
@@ -21,7 +20,7 @@ public:
     QString homePath(const QString &relative) const { return m_home.filePath(relative); }
     QString socketPath() const { return homePath(QStringLiteral(".tornel/daemon.sock")); }
 
-    // Writes the daemon the companion launches, ~/.tornel/bin/tornel-sync.
+    // Writes the daemon beside the copy, where the companion looks first.
     bool installDaemon(const QByteArray &script);
     // A daemon script that runs the shell lines `setup`, then the built stand-in daemon.
     bool installStandInDaemon(const QByteArray &setup = {});
