@@ -135,9 +135,7 @@ void AppDelegateTest::shutdownStopsPollingBeforeTheDaemon()
                         "trap 'kill $s; touch term; while [ ! -e ack ]; do sleep 0.01; done; exit 0' TERM\n"
                         "sleep 600 & s=$!\n"
                         "wait $s\n"));
-    ScriptedDaemon daemon(homePath(QStringLiteral(".tornel/daemon.sock")), [](const QJsonObject &) {
-        return ScriptedDaemon::Reply::result(ScriptedDaemon::statusRecord(QStringLiteral("synced")));
-    });
+    ScriptedDaemon daemon(homePath(QStringLiteral(".tornel/daemon.sock")));
     launch();
     QTRY_VERIFY_WITH_TIMEOUT(daemon.requestCount() >= 1, waitMs);
     const QPointer<QTimer> pollTimer = m_delegate->syncState().findChild<QTimer *>();
