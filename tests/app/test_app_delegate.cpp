@@ -2,95 +2,69 @@
 // supervisor: the icon table, redraws that are queued and ordered, and the
 // launch and shutdown order against a real daemon process.
 #include "app/app_delegate.h"
-#include "fake_status_item.h"
 #include "scripted_daemon.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
+#include <QThread>
 
 #include <atomic>
 #include <memory>
 #include <thread>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 Q_DECLARE_METATYPE(StatusIcon)
 
 namespace {
 
 constexpr int waitMs = 10000;
+// The row without a status: what the item shows from launch until the first one.
+constexpr int noStatus = -1;
 
-QString describe(const StatusIcon &icon)
-{
-    return QStringLiteral("%1 / %2 / %3")
-        .arg(icon.symbol, icon.description, icon.color ? QString::number(int(*icon.color)) : QStringLiteral("none"));
-}
+// Records what the shell asks the status item to show.
+class FakeStatusItem : public StatusItem {
+public:
+    void setIcon(const StatusIcon &icon) override { icons.append(icon); }
+    void setContextMenu(QMenu *) override {}
+    QRect geometry() const override { return {}; }
 
-bool writeExecutable(const QString &path, const QByteArray &script)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size())
-        return false;
-    file.close();
-    return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
+    QList<StatusIcon> icons;
+};
 
 } // namespace
 
 class AppDelegateTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void init();
-    void cleanup();
-
-    void launchShowsTheLaunchIcon();
-    void eachStatusShowsItsRow_data();
-    void eachStatusShowsItsRow();
-    void quickChangesRedrawInOrder();
-    void changeFromWorkerThreadRedrawsOnMainThreadAfterCallbackReturned();
-    void changeOnMainThreadRedrawsInALaterTurn();
+    void iconRows_data();
+    void iconRows();
+    void redrawsComeInALaterTurnInOrderFromAnyThread();
     void shutdownStopsPollingBeforeTheDaemon();
+    void withoutReadyNoRequestAndNoIconChange_data();
     void withoutReadyNoRequestAndNoIconChange();
 
 private:
     void launch();
     QString homePath(const QString &relative) const { return m_home->filePath(relative); }
+    bool writeDaemon(const QByteArray &script, QFile::Permissions permissions = QFile::ReadOwner | QFile::ExeOwner);
 
     std::unique_ptr<QTemporaryDir> m_home;
     std::unique_ptr<AppDelegate> m_delegate;
     FakeStatusItem *m_item = nullptr;
 };
 
-void AppDelegateTest::initTestCase()
-{
-    if (QFileInfo::exists(QStringLiteral("/usr/local/bin/tornel-sync")))
-        QSKIP("a tornel-sync in /usr/local/bin would be launched instead of the test's daemon");
-    // The supervisor also searches PATH; keep it to system tools.
-    qputenv("PATH", "/usr/bin:/bin");
-}
-
 void AppDelegateTest::init()
 {
-    m_home = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_home->isValid());
-    qputenv("HOME", m_home->path().toLocal8Bit());
-    QDir::setCurrent(m_home->path());
-}
-
-void AppDelegateTest::cleanup()
-{
+    if (QFile::exists(QStringLiteral("/usr/local/bin/tornel-sync")))
+        QSKIP("a tornel-sync in /usr/local/bin would be launched instead of the test's daemon");
     m_delegate.reset();
-    m_item = nullptr;
-    m_home.reset();
+    m_home = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_home->isValid() && QDir(m_home->path()).mkpath(QStringLiteral(".tornel/bin")));
+    qputenv("HOME", m_home->path().toLocal8Bit());
+    // The supervisor also searches PATH; keep it to system tools.
+    qputenv("PATH", "/usr/bin:/bin");
+    QDir::setCurrent(m_home->path());
 }
 
 void AppDelegateTest::launch()
@@ -101,143 +75,95 @@ void AppDelegateTest::launch()
         return item;
     });
     m_delegate->applicationDidFinishLaunching();
-    QVERIFY(m_item);
 }
 
-void AppDelegateTest::launchShowsTheLaunchIcon()
+bool AppDelegateTest::writeDaemon(const QByteArray &script, QFile::Permissions permissions)
 {
-    launch();
-    QCOMPARE(m_item->icons.size(), 1);
-    const StatusIcon &icon = m_item->icons.constFirst();
-    QCOMPARE(icon.symbol, QStringLiteral("person.crop.circle"));
-    QCOMPARE(icon.description, QStringLiteral("Tornel"));
-    QVERIFY(!icon.color);
+    QFile file(homePath(QStringLiteral(".tornel/bin/tornel-sync")));
+    return file.open(QIODevice::WriteOnly) && file.write(script) == script.size() && file.setPermissions(permissions);
 }
 
-void AppDelegateTest::eachStatusShowsItsRow_data()
+void AppDelegateTest::iconRows_data()
 {
-    QTest::addColumn<SyncStatus>("status");
+    QTest::addColumn<int>("status");
     QTest::addColumn<StatusIcon>("expected");
-    QTest::newRow("syncing") << SyncStatus::syncing
+    QTest::newRow("launch") << noStatus << StatusIcon{"person.crop.circle", "Tornel", std::nullopt};
+    QTest::newRow("syncing") << int(SyncStatus::syncing)
                              << StatusIcon{"arrow.triangle.2.circlepath", "Tornel — Syncing", NamedColor::blue};
-    QTest::newRow("synced") << SyncStatus::synced
+    QTest::newRow("synced") << int(SyncStatus::synced)
                             << StatusIcon{"checkmark.circle.fill", "Tornel — Up to date", NamedColor::green};
-    QTest::newRow("paused") << SyncStatus::paused
+    QTest::newRow("paused") << int(SyncStatus::paused)
                             << StatusIcon{"pause.circle.fill", "Tornel — Paused", NamedColor::yellow};
-    QTest::newRow("error") << SyncStatus::error
+    QTest::newRow("error") << int(SyncStatus::error)
                            << StatusIcon{"exclamationmark.triangle.fill", "Tornel — Error", NamedColor::red};
-    QTest::newRow("loggedOut") << SyncStatus::loggedOut
+    QTest::newRow("loggedOut") << int(SyncStatus::loggedOut)
                                << StatusIcon{"person.crop.circle", "Tornel — Not logged in", NamedColor::secondaryLabel};
 }
 
-void AppDelegateTest::eachStatusShowsItsRow()
+void AppDelegateTest::iconRows()
 {
-    QFETCH(SyncStatus, status);
+    QFETCH(int, status);
     QFETCH(StatusIcon, expected);
     launch();
-    m_delegate->syncState().onStateChange(status);
-    QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), 2, waitMs);
-    QCOMPARE(describe(m_item->icons.last()), describe(expected));
+    if (status != noStatus)
+        m_delegate->syncState().onStateChange(SyncStatus(status));
+    QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), status == noStatus ? 1 : 2, waitMs);
+    QVERIFY(m_item->icons.last() == expected);
 }
 
-void AppDelegateTest::quickChangesRedrawInOrder()
+// Changes reported on the main thread and on a worker: none is drawn while
+// its callback runs (a worker's would be drawn on the worker), all in order.
+void AppDelegateTest::redrawsComeInALaterTurnInOrderFromAnyThread()
 {
     launch();
     m_delegate->syncState().onStateChange(SyncStatus::paused);
+    std::thread([this] { m_delegate->syncState().onStateChange(SyncStatus::error); }).join();
     m_delegate->syncState().onStateChange(SyncStatus::synced);
-    QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), 3, waitMs);
-    QCOMPARE(m_item->icons.at(1).description, QStringLiteral("Tornel — Paused"));
-    QCOMPARE(m_item->icons.at(2).description, QStringLiteral("Tornel — Up to date"));
-}
-
-void AppDelegateTest::changeFromWorkerThreadRedrawsOnMainThreadAfterCallbackReturned()
-{
-    launch();
-    std::atomic<bool> callbackReturned{false};
-    bool returnedBeforeRedraw = false;
-    m_item->onSetIcon = [&] { returnedBeforeRedraw = callbackReturned.load(); };
-
-    std::thread worker([&] {
-        m_delegate->syncState().onStateChange(SyncStatus::error);
-        callbackReturned = true;
-    });
-    QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), 2, waitMs);
-    worker.join();
-    QVERIFY(m_item->threads.last() == QThread::currentThread());
-    QVERIFY(returnedBeforeRedraw);
-    QCOMPARE(m_item->icons.last().description, QStringLiteral("Tornel — Error"));
-}
-
-void AppDelegateTest::changeOnMainThreadRedrawsInALaterTurn()
-{
-    launch();
-    m_delegate->syncState().onStateChange(SyncStatus::syncing);
     QCOMPARE(m_item->icons.size(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), 2, waitMs);
-    QCOMPARE(m_item->icons.last().description, QStringLiteral("Tornel — Syncing"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), 4, waitMs);
+    QCOMPARE(m_item->icons.at(1).description, QStringLiteral("Tornel — Paused"));
+    QCOMPARE(m_item->icons.at(2).description, QStringLiteral("Tornel — Error"));
+    QCOMPARE(m_item->icons.at(3).description, QStringLiteral("Tornel — Up to date"));
 }
 
-// A real daemon process that, on SIGTERM, reports through a FIFO and waits
-// for an answer before it exits. Meanwhile the shell is inside the
-// supervisor's stop, so the poll timer's state then is its state when the
-// daemon was asked to stop.
+// A real daemon that, on SIGTERM, leaves a mark and waits for an answer
+// before it exits. Meanwhile the shell is inside the supervisor's stop, so
+// the poll timer's state then is its state when the daemon was asked to stop.
 void AppDelegateTest::shutdownStopsPollingBeforeTheDaemon()
 {
-    const QByteArray termFifo = homePath(QStringLiteral("term.fifo")).toLocal8Bit();
-    const QByteArray ackFifo = homePath(QStringLiteral("ack.fifo")).toLocal8Bit();
-    QCOMPARE(::mkfifo(termFifo.constData(), 0600), 0);
-    QCOMPARE(::mkfifo(ackFifo.constData(), 0600), 0);
-    QVERIFY(writeExecutable(homePath(QStringLiteral(".tornel/bin/tornel-sync")),
-                            "#!/bin/sh\n"
-                            "trap 'kill $sleeper; echo term > \"" + termFifo + "\"; read ack < \"" + ackFifo +
-                                "\"; exit 0' TERM\n"
-                                "sleep 600 &\n"
-                                "sleeper=$!\n"
-                                "wait $sleeper\n"));
-    ScriptedDaemon daemon(homePath(QStringLiteral(".tornel/daemon.sock")), [](const QJsonObject &) {
-        return ScriptedDaemon::Reply::result(ScriptedDaemon::statusRecord(QStringLiteral("synced")));
-    });
-    QVERIFY(daemon.isListening());
-
+    QVERIFY(writeDaemon("#!/bin/sh\n"
+                        "trap 'kill $s; touch term; while [ ! -e ack ]; do sleep 0.01; done; exit 0' TERM\n"
+                        "sleep 600 & s=$!\n"
+                        "wait $s\n"));
+    ScriptedDaemon daemon(homePath(QStringLiteral(".tornel/daemon.sock")));
     launch();
     QTRY_VERIFY_WITH_TIMEOUT(daemon.requestCount() >= 1, waitMs);
-    QPointer<QTimer> pollTimer;
-    for (QTimer *timer : m_delegate->syncState().findChildren<QTimer *>()) {
-        if (timer->isActive() && timer->interval() == SyncState::pollIntervalMs)
-            pollTimer = timer;
-    }
-    QVERIFY2(pollTimer, "polling did not start");
+    const QPointer<QTimer> pollTimer = m_delegate->syncState().findChild<QTimer *>();
+    QVERIFY2(pollTimer && pollTimer->isActive(), "polling did not start");
 
-    const int termFd = ::open(termFifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    QVERIFY(termFd >= 0);
     std::atomic<int> pollingWhenDaemonStopped{-1};
     std::thread observer([&] {
-        pollfd readable{termFd, POLLIN, 0};
-        if (::poll(&readable, 1, waitMs) != 1)
-            return;
-        pollingWhenDaemonStopped = (pollTimer && pollTimer->isActive()) ? 1 : 0;
-        // The daemon opens the answer FIFO right after reporting.
-        for (int attempt = 0; attempt < 1000; ++attempt) {
-            const int ackFd = ::open(ackFifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (ackFd >= 0) {
-                (void)!::write(ackFd, "ok\n", 3);
-                ::close(ackFd);
-                return;
-            }
-            ::usleep(10000);
-        }
+        if (QTest::qWaitFor([this] { return QFile::exists(homePath(QStringLiteral("term"))); }, waitMs))
+            pollingWhenDaemonStopped = (pollTimer && pollTimer->isActive()) ? 1 : 0;
+        (void)QFile(homePath(QStringLiteral("ack"))).open(QIODevice::WriteOnly);
     });
     m_delegate->applicationWillTerminate();
     observer.join();
-    ::close(termFd);
-
     QCOMPARE(pollingWhenDaemonStopped.load(), 0);
 }
 
+void AppDelegateTest::withoutReadyNoRequestAndNoIconChange_data()
+{
+    QTest::addColumn<bool>("installed");
+    QTest::newRow("no daemon") << false;
+    QTest::newRow("daemon not executable") << true;
+}
+
+// The launch fails, so the ready callback never comes.
 void AppDelegateTest::withoutReadyNoRequestAndNoIconChange()
 {
-    // No daemon executable: the launch fails, so the ready callback never comes.
-    QVERIFY(QDir(m_home->path()).mkpath(QStringLiteral(".tornel")));
+    QFETCH(bool, installed);
+    QVERIFY(!installed || writeDaemon("#!/bin/sh\nexec sleep 600\n", QFile::ReadOwner));
     ScriptedDaemon daemon(homePath(QStringLiteral(".tornel/daemon.sock")));
     QVERIFY(daemon.isListening());
     launch();
@@ -249,3 +175,4 @@ void AppDelegateTest::withoutReadyNoRequestAndNoIconChange()
 
 QTEST_MAIN(AppDelegateTest)
 #include "test_app_delegate.moc"
+

@@ -1,82 +1,104 @@
 #include "companion_process.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <QRegularExpression>
 
 #include <csignal>
 
 CompanionProcess::CompanionProcess()
 {
-    if (!m_home.isValid())
-        return;
-    QDir home(m_home.path());
+    const QDir home(m_home.path());
     m_program = home.filePath(QStringLiteral("app/tornel"));
-    m_valid = home.mkpath(QStringLiteral("app")) && home.mkpath(QStringLiteral(".tornel/bin")) &&
+    m_valid = m_home.isValid() && home.mkpath(QStringLiteral("app")) && home.mkpath(QStringLiteral(".tornel")) &&
               home.mkpath(QStringLiteral("runtime")) &&
               QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
                                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
               QFile::copy(QStringLiteral(TORNEL_APP_PATH), m_program);
+    m_environment.insert(QStringLiteral("HOME"), m_home.path());
+    m_environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), homePath(QStringLiteral("runtime")));
+    // The supervisor also searches PATH; keep it to system tools.
+    m_environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+    // Neither the developer's desktop nor their session bus takes part.
+    m_environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + homePath(QStringLiteral("no-bus")));
+    m_environment.remove(QStringLiteral("DISPLAY"));
+    m_environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 }
 
 CompanionProcess::~CompanionProcess()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
+    m_process.kill();
+    m_process.waitForFinished(5000);
+    for (const auto &other : m_others) {
+        other->kill();
+        other->waitForFinished(5000);
     }
 }
 
-bool CompanionProcess::installDaemon(const QByteArray &script, bool executable)
+bool CompanionProcess::installDaemon(const QByteArray &script)
 {
-    QFile file(homePath(QStringLiteral(".tornel/bin/tornel-sync")));
-    if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size())
-        return false;
-    file.close();
-    QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
-    if (executable)
-        permissions |= QFile::ExeOwner;
-    return file.setPermissions(permissions);
+    QFile file(homePath(QStringLiteral("app/tornel-sync")));
+    return file.open(QIODevice::WriteOnly) && file.write(script) == script.size() &&
+           file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+bool CompanionProcess::installStandInDaemon(const QByteArray &setup)
+{
+    return installDaemon("#!/bin/sh\n" + setup + "\nexec '" TORNEL_SIM_PATH "'\n");
 }
 
 void CompanionProcess::start(const QStringList &arguments, const QProcessEnvironment &environment)
 {
-    QProcessEnvironment prepared = QProcessEnvironment::systemEnvironment();
-    prepared.insert(QStringLiteral("HOME"), m_home.path());
-    prepared.insert(QStringLiteral("XDG_RUNTIME_DIR"), homePath(QStringLiteral("runtime")));
-    // The supervisor also searches PATH; keep it to system tools.
-    prepared.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
-    // Neither the developer's desktop nor their session bus takes part.
-    prepared.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + homePath(QStringLiteral("no-bus")));
-    prepared.remove(QStringLiteral("DISPLAY"));
-    prepared.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    prepared.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     for (const QString &key : environment.keys())
-        prepared.insert(key, environment.value(key));
-    m_process.setProcessEnvironment(prepared);
+        m_environment.insert(key, environment.value(key));
+    m_process.setProcessEnvironment(m_environment);
     m_process.setWorkingDirectory(m_home.path());
     m_process.start(m_program, arguments);
 }
 
+QProcess &CompanionProcess::startAnother()
+{
+    QProcess &other = *m_others.emplace_back(std::make_unique<QProcess>());
+    other.setProcessEnvironment(m_environment);
+    other.setWorkingDirectory(m_home.path());
+    other.start(m_program, {});
+    return other;
+}
+
+int CompanionProcess::runAnother(QByteArray *output)
+{
+    QProcess &other = startAnother();
+    const bool ended = other.waitForFinished(15000) && other.exitStatus() == QProcess::NormalExit;
+    if (output)
+        *output = other.readAllStandardOutput() + other.readAllStandardError();
+    return ended ? other.exitCode() : -1;
+}
+
 QByteArray CompanionProcess::standardOutput()
 {
-    m_stdout += m_process.readAllStandardOutput();
-    return m_stdout;
+    return m_stdout += m_process.readAllStandardOutput();
 }
 
 QByteArray CompanionProcess::standardError()
 {
-    m_stderr += m_process.readAllStandardError();
-    return m_stderr;
+    return m_stderr += m_process.readAllStandardError();
+}
+
+QList<qint64> CompanionProcess::daemonPids()
+{
+    static const QRegularExpression started(QStringLiteral(R"(^\[daemon\] Started \(PID: (\d+)\)$)"),
+                                            QRegularExpression::MultilineOption);
+    QList<qint64> pids;
+    for (const QRegularExpressionMatch &match : started.globalMatch(QString::fromUtf8(standardOutput())))
+        pids.append(match.captured(1).toLongLong());
+    return pids;
 }
 
 bool CompanionProcess::endWithSignal(int signal, int timeoutMs)
 {
-    if (m_process.state() != QProcess::Running || ::kill(pid_t(m_process.processId()), signal) != 0)
-        return false;
-    if (!m_process.waitForFinished(timeoutMs))
-        return false;
+    const bool ended = m_process.state() == QProcess::Running && ::kill(pid_t(m_process.processId()), signal) == 0 &&
+                       m_process.waitForFinished(timeoutMs);
     standardOutput();
     standardError();
-    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    return ended && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
 }

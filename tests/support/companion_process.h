@@ -1,14 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QProcess>
-#include <QString>
 #include <QTemporaryDir>
 
-// The built companion, run as a user would run it: a copy of the binary
-// outside the build tree (the stand-in daemon sits beside the built one and
-// would be found first) with a temporary HOME whose ~/.tornel/bin/tornel-sync
-// the test provides.
+#include <memory>
+#include <vector>
+
+// The built companion, run as a user would run it: a copy of the binary in a
+// temporary HOME with a runtime directory of its own, PATH=/usr/bin:/bin, no
+// session bus, no display, the offscreen platform.
 class CompanionProcess {
 public:
     CompanionProcess();
@@ -18,17 +20,26 @@ public:
     QString homePath(const QString &relative) const { return m_home.filePath(relative); }
     QString socketPath() const { return homePath(QStringLiteral(".tornel/daemon.sock")); }
 
-    // Writes ~/.tornel/bin/tornel-sync.
-    bool installDaemon(const QByteArray &script, bool executable = true);
+    // Writes the daemon beside the copy, where the companion looks first.
+    bool installDaemon(const QByteArray &script);
+    // A daemon script that runs the shell lines `setup`, then the built stand-in daemon.
+    bool installStandInDaemon(const QByteArray &setup = {});
 
-    // Starts the copy with `arguments`; `environment` adds to or overrides
-    // the prepared one (HOME, a bus that does not exist, no display).
-    void start(const QStringList &arguments, const QProcessEnvironment &environment = {});
-    qint64 processId() const { return m_process.processId(); }
+    // Starts the copy, or starts it again once it has ended; `environment`
+    // adds to or overrides the prepared one, for every later start too.
+    void start(const QStringList &arguments = {}, const QProcessEnvironment &environment = {});
+    QProcess &process() { return m_process; }
+    // Another start in the same home; it ends with this object at the latest.
+    QProcess &startAnother();
+    // Another start, run to its end: its exit code, or -1 when it did not end
+    // by itself within 15 s; `output` gets both of its channels.
+    int runAnother(QByteArray *output = nullptr);
 
-    // Everything written so far.
+    // Everything the first start wrote so far.
     QByteArray standardOutput();
     QByteArray standardError();
+    // The PIDs in its "[daemon] Started (PID: N)" lines, in order.
+    QList<qint64> daemonPids();
 
     // Sends `signal` and waits for the end; true when it ended by itself with 0.
     bool endWithSignal(int signal, int timeoutMs);
@@ -36,7 +47,9 @@ public:
 private:
     QTemporaryDir m_home;
     QString m_program;
+    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
     QProcess m_process;
+    std::vector<std::unique_ptr<QProcess>> m_others;
     QByteArray m_stdout;
     QByteArray m_stderr;
     bool m_valid = false;
