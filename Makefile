@@ -5,7 +5,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORNEL_WERROR=ON
 
-.PHONY: run test deps build build-asan deb fuzz bench clean
+.PHONY: run test deps build build-asan deb fuzz bench renders clean
 
 deps:
 	@scripts/install-deps
@@ -24,6 +24,10 @@ run: build
 test: build build-asan
 	cd $(BUILD) && ctest --output-on-failure $(CTEST_ARGS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure $(CTEST_ARGS)
+
+# The panel in each state and the login form as PNG files, for looking at by eye.
+renders: build
+	@QT_QPA_PLATFORM=offscreen $(BUILD)/docs/render_panel $(BUILD)/docs/renders
 
 # The Debian package, $(BUILD)/tornel_<version>_<arch>.deb.
 deb: build
