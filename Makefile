@@ -7,7 +7,7 @@ CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORNEL_WERROR=ON -DTO
 # Tests keep to their own homes, displays and buses, so they run side by side.
 CTEST = ctest --output-on-failure --parallel 4
 
-.PHONY: run test deps build build-asan deb fuzz bench clean
+.PHONY: run test deps build build-asan deb fuzz bench renders clean
 
 deps:
 	@scripts/install-deps
@@ -26,6 +26,10 @@ run: build
 test: build build-asan
 	cd $(BUILD) && $(CTEST) $(CTEST_ARGS)
 	cd $(ASAN_BUILD) && $(CTEST) $(CTEST_ARGS)
+
+# The panel in each state and the login form as PNG files, for looking at by eye.
+renders: build
+	@QT_QPA_PLATFORM=offscreen $(BUILD)/docs/render_panel $(BUILD)/docs/renders
 
 # The Debian package, $(BUILD)/tornel_<version>_<arch>.deb.
 deb: build

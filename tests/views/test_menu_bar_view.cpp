@@ -1,410 +1,332 @@
+// The panel and its login form, on a model fed by a scripted daemon. What the panel shows in
+// each state is checked as one description of it; the other tests check what they do.
 #include "model_driver.h"
 
 #include "daemon/daemon_manager.h"
-#include "views/command_section.h"
 #include "views/controls/elided_wrapped_label.h"
+#include "views/controls/painted_button.h"
+#include "views/controls/pulse_modifier.h"
+#include "views/controls/symbol_view.h"
 #include "views/login_view.h"
 #include "views/menu_bar_view.h"
-#include "views/controls/pulse_modifier.h"
 #include "views/status_section.h"
-#include "views/controls/painted_button.h"
-#include "views/controls/symbol_view.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QLayout>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
-#include <algorithm>
-
 using namespace Qt::StringLiterals;
+using Reply = ScriptedDaemon::Reply;
 
-// Receives what the panel asks the desktop to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls << url; }
+namespace {
+
+// What a layout shows, in reading order, one line per thing: "symbol <name> <colour>" (and
+// "pulsing"), "text <text>" (and "[cut after N lines]" when elided, "[clipped]" when given less
+// height than it needs), "row <title>" and "divider".
+QStringList describe(const QLayout *layout, const QWidget *top)
+{
+    static const QStringList colours = u"primaryLabel secondaryLabel accent blue green yellow red gray"_s.split(u' ');
+    QStringList lines;
+    for (int i = 0; i < layout->count(); ++i) {
+        QWidget *widget = layout->itemAt(i)->widget();
+        if (!widget && layout->itemAt(i)->layout())
+            lines += describe(layout->itemAt(i)->layout(), top);
+        if (!widget || !widget->isVisibleTo(top))
+            continue;
+        auto *wrapped = qobject_cast<ElidedWrappedLabel *>(widget);
+        if (auto *row = qobject_cast<CommandRow *>(widget))
+            lines << u"row "_s + row->text();
+        else if (qobject_cast<Divider *>(widget))
+            lines << u"divider"_s;
+        else if (auto *symbol = qobject_cast<SymbolView *>(widget))
+            lines << u"symbol %1 %2"_s.arg(symbol->symbolName(), colours.value(int(symbol->color())));
+        else if (auto *label = qobject_cast<QLabel *>(widget))
+            lines << u"text "_s + label->text();
+        else if (widget->layout())
+            lines += describe(widget->layout(), top);
+        else
+            lines << u"unknown "_s + QString::fromLatin1(widget->metaObject()->className());
+        const QStringList shown = wrapped ? wrapped->visibleLines(wrapped->contentsRect().width()) : QStringList();
+        if (!shown.isEmpty() && shown.last().endsWith(QChar(0x2026)))
+            lines.last() += u" [cut after %1 lines]"_s.arg(shown.size());
+        if (wrapped && wrapped->height() < wrapped->heightForWidth(wrapped->width()))
+            lines.last() += u" [clipped]"_s;
+        const auto *pulse = widget->findChild<PulseModifier *>(QString(), Qt::FindDirectChildrenOnly);
+        if (pulse && pulse->isPulsing())
+            lines.last() += u" pulsing"_s;
+    }
+    return lines;
+}
+
+// The panel on a model whose daemon answers as each test scripts it.
+struct Panel {
+    ModelDriver model;
+    DaemonManager daemonManager;
+    std::unique_ptr<MenuBarView> view = std::make_unique<MenuBarView>(model.state(), daemonManager);
+    QStringList opened; // what it asked the desktop to open: "open <path>", $HOME for the home
 };
+
+} // namespace
 
 class TestMenuBarView : public QObject {
     Q_OBJECT
+    std::unique_ptr<Panel> m;
+
+    CommandRow *row(const QString &title) const
+    {
+        for (CommandRow *candidate : m->view->findChildren<CommandRow *>())
+            if (candidate->text() == title && candidate->isVisibleTo(m->view.get()))
+                return candidate;
+        return nullptr;
+    }
+
+    LoginView *form() const { return m->view->loginView(); }
+    QLineEdit *field(const QString &name) const { return form()->findChild<QLineEdit *>(name + u"Field"_s); }
+    ProminentButton *button() const { return form()->findChild<ProminentButton *>(); }
+    QLabel *errorText() const { return form()->findChild<QLabel *>(u"loginError"_s); }
+    bool errorShown() const { return form() && errorText()->isVisibleTo(form()); }
+
+    // Opens the login form and fills it in; the daemon answers "login" with
+    // `reply` after `delayMs`, and the status with a synced record.
+    void fill(const QString &email, const QString &password, Reply reply, int delayMs = 0)
+    {
+        m->view->setShowingLogin(true);
+        field(u"email"_s)->setText(email);
+        field(u"password"_s)->setText(password);
+        reply.delayMs = delayMs;
+        m->model.daemon().setResponder([reply](const QJsonObject &request) {
+            const bool login = request.value(u"method"_s).toString() == u"login";
+            return login ? reply : Reply::result(ModelDriver::record(u"synced"_s));
+        });
+    }
+
+public slots:
+    void openUrl(const QUrl &url) { m->opened << u"open "_s + url.toLocalFile().replace(QDir::homePath(), u"$HOME"_s); }
 
 private slots:
-    void init();
-    void cleanup();
-
-    void startsLoggedOut();
-    void rowsForEachStatus_data();
-    void rowsForEachStatus();
-    void pendingRow_data();
-    void pendingRow();
-    void errorLine();
-    void lastSyncLine();
-    void accountRow();
-
-    void commandsReachTheDaemon_data();
-    void commandsReachTheDaemon();
-    void rowsWorkFromTheKeyboard();
-    void openSyncFolder_data();
-    void openSyncFolder();
-    void loginFormReplacesTheMainContent();
-    void pulseFollowsTheStatus();
-    void quitEndsTheEventLoop();
-
-private:
-    QWidget *visible(const QString &objectName) const;
-    CommandRow *row(const QString &title) const;
-    // The command section top to bottom: titles, "|" for a divider and
-    // "account:<text>" for the account row.
-    QStringList commandSection() const;
-    SymbolView *statusIcon() const { return m_panel->findChild<SymbolView *>(u"statusIcon"_s); }
-
-    std::unique_ptr<ModelDriver> m_model;
-    std::unique_ptr<DaemonManager> m_daemonManager;
-    std::unique_ptr<MenuBarView> m_panel;
-};
-
-void TestMenuBarView::init()
-{
-    m_model = std::make_unique<ModelDriver>();
-    m_daemonManager = std::make_unique<DaemonManager>();
-    m_panel = std::make_unique<MenuBarView>(m_model->state(), *m_daemonManager);
-    m_panel->show();
-}
-
-void TestMenuBarView::cleanup()
-{
-    m_panel.reset();
-    m_daemonManager.reset();
-    m_model.reset();
-}
-
-QWidget *TestMenuBarView::visible(const QString &objectName) const
-{
-    QWidget *widget = m_panel->findChild<QWidget *>(objectName);
-    return widget && widget->isVisibleTo(m_panel.get()) ? widget : nullptr;
-}
-
-CommandRow *TestMenuBarView::row(const QString &title) const
-{
-    for (CommandRow *candidate : m_panel->findChildren<CommandRow *>()) {
-        if (candidate->text() == title && candidate->isVisibleTo(m_panel.get()))
-            return candidate;
+    void init()
+    {
+        m = std::make_unique<Panel>();
+        m->view->resize(320, 400); // as in its popup
+        m->view->show();
     }
-    return nullptr;
-}
+    void cleanup() { m.reset(); }
 
-QStringList TestMenuBarView::commandSection() const
-{
-    QStringList items;
-    if (!m_panel->commandSection())
-        return items;
-    QLayout *column = m_panel->commandSection()->layout();
-    for (int i = 0; i < column->count(); ++i) {
-        QWidget *widget = column->itemAt(i)->widget();
-        if (!widget || !widget->isVisibleTo(m_panel.get()))
-            continue;
-        if (auto *command = qobject_cast<CommandRow *>(widget))
-            items << command->text();
-        else if (qobject_cast<Divider *>(widget))
-            items << u"|"_s;
-        else if (widget->objectName() == u"accountRow")
-            items << u"account:"_s + widget->findChild<QLabel *>(u"accountEmail"_s)->text();
+    void describesEachState_data()
+    {
+        QTest::addColumn<QJsonObject>("record"); // empty: none applied
+        QTest::addColumn<QString>("expected"); // the lines joined by "; "
+        const auto record = &ModelDriver::record;
+        // The command section after the status; the account row shows `email`, if any.
+        const auto rows = [](const QString &first, const QString &email = u"me@example.com"_s) {
+            const QString account
+                = email.isNull() ? QString() : u"symbol person.circle secondaryLabel; text %1; "_s.arg(email);
+            return u"; divider; row %1; row Open Sync Folder; divider; %2row Log Out; divider; row Quit Tornel"_s.arg(
+                first, account);
+        };
+        const QString loggedOut = u"symbol person.crop.circle gray; text Not logged in; divider; "
+                                  u"row Log In to Tornel; divider; row Quit Tornel"_s;
+        const QString syncing = u"symbol arrow.triangle.2.circlepath blue pulsing; text Syncing"_s;
+        const QString up = u"; symbol arrow.up.circle blue; text "_s,
+                      down = u"; symbol arrow.down.circle green; text "_s;
+        const QString error = u"symbol exclamationmark.triangle.fill red; text "_s;
+        const QString lastSync = u"2024-05-01T10:00:00Z"_s;
+        const QString message
+            = (u"Disk full while writing "_s + u"a-rather-long-file-name.dat "_s.repeated(12)).trimmed();
+
+        QTest::newRow("at first") << QJsonObject() << loggedOut;
+        QTest::newRow("logged out, last sync") << record(u"logged_out"_s, {{u"lastSync"_s, lastSync}}) << loggedOut;
+        QTest::newRow("syncing, uploads only, negative downloads")
+            << record(u"syncing"_s, {{u"pendingUploads"_s, 3}, {u"pendingDownloads"_s, -1}})
+            << syncing + u" 2 files..."_s + up + u"3"_s + rows(u"Pause Syncing"_s);
+        QTest::newRow("syncing, both, no grouping")
+            << record(u"syncing"_s, {{u"pendingUploads"_s, 2}, {u"pendingDownloads"_s, 1234567}})
+            << syncing + u" 1234569 files..."_s + up + u"2"_s + down + u"1234567"_s + rows(u"Pause Syncing"_s);
+        QTest::newRow("syncing, none, no account") << record(u"syncing"_s, {{u"userEmail"_s, QJsonValue()}})
+                                                   << syncing + u"..."_s + rows(u"Pause Syncing"_s, QString());
+        QTest::newRow("synced: last sync, no counts, no stale error")
+            << record(u"synced"_s, {{u"pendingUploads"_s, 4}, {u"errorMessage"_s, u"x"_s}, {u"lastSync"_s, lastSync}})
+            << u"symbol checkmark.circle.fill green; text All files up to date; text Last synced 5 minutes ago"_s
+                + rows(u"Pause Syncing"_s);
+        QTest::newRow("paused, empty account")
+            << record(u"paused"_s, {{u"userEmail"_s, u""_s}})
+            << u"symbol pause.circle.fill yellow; text Sync paused"_s + rows(u"Resume Syncing"_s, u""_s);
+        QTest::newRow("error") << record(u"error"_s, {}) << error + u"Sync error"_s + rows(u"Retry Sync"_s);
+        QTest::newRow("error, long message") // shown twice, 3 lines each at most
+            << record(u"error"_s, {{u"errorMessage"_s, message}})
+            << error + u"%1 [cut after 3 lines]; text %1 [cut after 3 lines]"_s.arg(message) + rows(u"Retry Sync"_s);
+    }
+
+    void describesEachState()
+    {
+        QFETCH(QJsonObject, record);
+        QFETCH(QString, expected);
+        if (!record.isEmpty())
+            QVERIFY(m->model.apply(record));
+        QCOMPARE(describe(m->view->statusSection()->parentWidget()->layout(), m->view.get()).join(u"; "_s), expected);
+    }
+
+    void commandsReachTheDaemonAndTheDesktop_data()
+    {
+        QTest::addColumn<QJsonObject>("record");
+        QTest::addColumn<QString>("title"); // the row that must take the input
+        QTest::addColumn<QString>("keys"); // typed from the first row; none: a click far right in the row
+        QTest::addColumn<QString>("expected"); // daemon methods and "open <path>", $HOME for the home
+        const auto in = [](const QString &state) { return ModelDriver::record(state); };
+        const auto folder = [](const QString &path) {
+            return ModelDriver::record(u"synced"_s, {{u"syncFolder"_s, path}});
+        };
+        const QString open = u"Open Sync Folder"_s;
+        QTest::newRow("pause") << in(u"syncing"_s) << u"Pause Syncing"_s << QString() << u"pause"_s;
+        QTest::newRow("resume") << in(u"paused"_s) << u"Resume Syncing"_s << u"Return"_s << u"resume"_s;
+        QTest::newRow("retry") << in(u"error"_s) << u"Retry Sync"_s << u"Space"_s << u"resume"_s;
+        QTest::newRow("log out") << in(u"synced"_s) << u"Log Out"_s << u"Tab Tab Num+Enter"_s << u"logout"_s;
+        QTest::newRow("modifiers") << in(u"synced"_s) << u"Pause Syncing"_s << u"Ctrl+Return A"_s << QString();
+        QTest::newRow("default folder") << folder(u"~/Tornel"_s) << open << QString() << u"open $HOME/Tornel"_s;
+        QTest::newRow("tilde alone") << folder(u"~"_s) << open << QString() << u"open $HOME"_s;
+        // A tilde elsewhere is part of a name.
+        QTest::newRow("tilde inside") << folder(u"/data/backup~1"_s) << open << QString() << u"open /data/backup~1"_s;
+        QTest::newRow("tilde before a name") << folder(u"~bob/files"_s) << open << QString() << u"open ~bob/files"_s;
+    }
+
+    void commandsReachTheDaemonAndTheDesktop()
+    {
+        QFETCH(QJsonObject, record);
+        QFETCH(QString, title);
+        QFETCH(QString, keys);
+        QFETCH(QString, expected);
+        QVERIFY(m->model.apply(record));
+        CommandRow *command = row(title);
+        QVERIFY(command);
+        const QRect label = command->labelRect();
+        QVERIFY(label.right() - 2 > command->fontMetrics().horizontalAdvance(title) + 60); // past the title
+        QSignalSpy clicks(command, &CommandRow::clicked);
+        QDesktopServices::setUrlHandler(u"file"_s, this, "openUrl");
+        m->view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m->view.get())); // the first row takes focus
+        for (const QString &key : keys.split(u' ', Qt::SkipEmptyParts))
+            QTest::keySequence(QApplication::focusWidget(), QKeySequence(key));
+        if (keys.isEmpty())
+            QTest::mouseClick(command, Qt::LeftButton, {}, QPoint(label.right() - 2, label.center().y()));
+        QDesktopServices::unsetUrlHandler(u"file"_s);
+        QCOMPARE(clicks.size(), expected.isEmpty() ? 0 : 1);
+        QTRY_COMPARE((m->model.calls() + m->opened).join(u", "_s), expected);
+    }
+
+    void pulseFollowsTheStatus()
+    {
+        // Whether it pulses is in the descriptions; here, how the opacity follows.
+        PulseModifier *pulse = m->view->statusSection()->pulse();
+        QVERIFY(m->model.apply(ModelDriver::record(u"syncing"_s)));
+        QTRY_VERIFY(pulse->opacity() < 0.9);
+        QVERIFY(m->model.apply(ModelDriver::record(u"synced"_s)));
+        QTRY_COMPARE(pulse->opacity(), 1.0);
+        QVERIFY(m->model.apply(ModelDriver::record(u"syncing"_s))); // without reopening anything
+        QTRY_VERIFY(pulse->opacity() < 0.9);
+    }
+
+    void quitEndsTheEventLoop()
+    {
+        QTimer::singleShot(0, this, [this] { QTest::mouseClick(row(u"Quit Tornel"_s), Qt::LeftButton); });
+        QTimer::singleShot(10000, this, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+    }
+
+    void loginFormFromOpeningToLoggingIn()
+    {
+        QTest::mouseClick(row(u"Log In to Tornel"_s), Qt::LeftButton);
+        QTRY_VERIFY(m->view->findChildren<CommandRow *>().isEmpty()); // in place of the main content
+        QVERIFY(m->model.apply(ModelDriver::record(u"synced"_s))); // a status change leaves the form up
+        QCOMPARE(m->view->focusWidget(), field(u"email"_s)); // typing goes there at once
+        QCOMPARE(field(u"email"_s)->text() + field(u"password"_s)->text(), QString());
+        QCOMPARE(field(u"serverUrl"_s)->text(), u"http://localhost:8080"_s);
+        QVERIFY(field(u"serverUrl"_s)->isVisibleTo(form())); // Advanced is expanded
+        QVERIFY(!errorShown());
+        QVERIFY(!button()->isEnabled());
+        QTest::keyClicks(field(u"email"_s), u"me@example.com"_s);
+        QVERIFY(!button()->isEnabled());
+        QTest::keyClicks(field(u"password"_s), u"secret"_s);
+        QVERIFY(button()->isEnabled());
+        field(u"email"_s)->clear();
+        QVERIFY(!button()->isEnabled());
+        QTest::keyClick(field(u"password"_s), Qt::Key_Return); // Return only while enabled
+        QVERIFY(!form()->isLoading());
+        QTest::mouseClick(form()->findChild<SymbolButton *>(u"backButton"_s), Qt::LeftButton);
+        QVERIFY(row(u"Pause Syncing"_s));
+        QTRY_VERIFY(m->view->findChildren<LoginView *>().isEmpty());
+        m->view->setShowingLogin(true);
+        QCOMPARE(field(u"password"_s)->text(), QString()); // opened again, it starts afresh
+        fill(u" "_s, u"  "_s, Reply::error(u"nope"_s)); // spaces count as filled
+        QTest::keyClick(field(u"password"_s), Qt::Key_Return);
+        QVERIFY(form()->isLoading());
+        QTRY_COMPARE(m->model.calls(), QStringList{u"login"_s});
+    }
+
+    void loginFailureShowsTheDaemonMessage()
+    {
+        const QString message = u"Invalid email or password (code 401): check your credentials"_s;
+        fill(u"me@example.com"_s, u"wrong"_s, Reply::error(message));
+        field(u"serverUrl"_s)->setText(u"http://127.0.0.1:9000"_s);
+        QTest::mouseClick(button(), Qt::LeftButton);
+        QTRY_VERIFY(errorShown());
+        QCOMPARE(errorText()->text(), message);
+        QCOMPARE(field(u"email"_s)->text() + field(u"password"_s)->text() + field(u"serverUrl"_s)->text(),
+                 u"me@example.comwronghttp://127.0.0.1:9000"_s);
+        QVERIFY(field(u"password"_s)->isEnabled());
+        // The next attempt hides the old message before any answer arrives.
+        fill(u"me@example.com"_s, u"wrong"_s, Reply::error(u"again"_s), 200);
+        QTest::mouseClick(button(), Qt::LeftButton);
+        QVERIFY(!errorShown());
+        QTRY_COMPARE(errorText()->text(), u"again"_s);
+    }
+
+    void loginAnswer_data()
+    {
+        QTest::addColumn<bool>("succeeds");
+        QTest::addColumn<QString>("meanwhile"); // what happens while logging in
+        QTest::newRow("success closes the form") << true << QString();
+        QTest::newRow("failure of a closed form is dropped") << false << u"form reopened"_s;
+        QTest::newRow("success closes a form opened again") << true << u"form reopened"_s;
+        QTest::newRow("completion after the panel is gone") << true << u"panel gone"_s;
+    }
+
+    void loginAnswer()
+    {
+        QFETCH(bool, succeeds);
+        QFETCH(QString, meanwhile);
+        fill(u" me@example.com "_s, u"  "_s, succeeds ? Reply::result(QJsonObject()) : Reply::error(u"late"_s), 300);
+        field(u"serverUrl"_s)->setText(u" http://host "_s);
+        QTest::mouseClick(button(), Qt::LeftButton);
+        // Locked while logging in, all but the way back.
+        for (QWidget *control : {field(u"email"_s), field(u"password"_s), field(u"serverUrl"_s)})
+            QVERIFY(!control->isEnabled());
+        QVERIFY(!button()->isEnabled() && button()->isBusy());
+        if (meanwhile == u"form reopened") {
+            QTest::mouseClick(form()->findChild<SymbolButton *>(u"backButton"_s), Qt::LeftButton);
+            QVERIFY(!m->view->showingLogin());
+            m->view->setShowingLogin(true);
+        } else if (meanwhile == u"panel gone") {
+            m->view.reset();
+            // A successful login fetches the status and then completes, in one task.
+            QTRY_COMPARE(m->model.daemon().methods(), (QStringList{u"login"_s, u"status"_s}));
+            return;
+        }
+        QTRY_COMPARE(m->model.calls(), QStringList{u"login"_s});
+        // What was typed is sent as it is.
+        const QJsonObject sent{
+            {u"email"_s, u" me@example.com "_s}, {u"password"_s, u"  "_s}, {u"serverUrl"_s, u" http://host "_s}};
+        QCOMPARE(m->model.daemon().requests().first().value(u"params"_s).toObject(), sent);
+        if (succeeds)
+            QTRY_VERIFY(!m->view->showingLogin());
         else
-            items << u"?"_s;
+            QVERIFY(!QTest::qWaitFor([this] { return !form() || errorShown() || form()->isLoading(); }, 1000));
     }
-    return items;
-}
-
-void TestMenuBarView::startsLoggedOut()
-{
-    QCOMPARE(statusIcon()->symbolName(), u"person.crop.circle"_s);
-    QCOMPARE(statusIcon()->color(), NamedColor::gray);
-    QCOMPARE(m_panel->findChild<QLabel *>(u"statusText"_s)->text(), u"Not logged in"_s);
-    QVERIFY(!visible(u"lastSyncLine"_s));
-    QVERIFY(!visible(u"pendingRow"_s));
-    QVERIFY(!visible(u"errorLine"_s));
-    QCOMPARE(commandSection(), (QStringList{u"Log In to Tornel"_s, u"|"_s, u"Quit Tornel"_s}));
-}
-
-void TestMenuBarView::rowsForEachStatus_data()
-{
-    QTest::addColumn<QString>("state");
-    QTest::addColumn<QString>("symbol");
-    QTest::addColumn<NamedColor>("color");
-    QTest::addColumn<QStringList>("rows");
-    const QStringList tail{u"Open Sync Folder"_s, u"|"_s, u"account:me@example.com"_s, u"Log Out"_s, u"|"_s,
-                           u"Quit Tornel"_s};
-    QTest::newRow("syncing") << u"syncing"_s << u"arrow.triangle.2.circlepath"_s << NamedColor::blue
-                             << QStringList{u"Pause Syncing"_s} + tail;
-    QTest::newRow("synced") << u"synced"_s << u"checkmark.circle.fill"_s << NamedColor::green
-                            << QStringList{u"Pause Syncing"_s} + tail;
-    QTest::newRow("paused") << u"paused"_s << u"pause.circle.fill"_s << NamedColor::yellow
-                            << QStringList{u"Resume Syncing"_s} + tail;
-    QTest::newRow("error") << u"error"_s << u"exclamationmark.triangle.fill"_s << NamedColor::red
-                           << QStringList{u"Retry Sync"_s} + tail;
-    QTest::newRow("logged out") << u"logged_out"_s << u"person.crop.circle"_s << NamedColor::gray
-                                << QStringList{u"Log In to Tornel"_s, u"|"_s, u"Quit Tornel"_s};
-}
-
-void TestMenuBarView::rowsForEachStatus()
-{
-    QFETCH(QString, state);
-    QFETCH(QString, symbol);
-    QFETCH(NamedColor, color);
-    QFETCH(QStringList, rows);
-    // Start elsewhere, so the rows are rebuilt for the state under test.
-    QVERIFY(m_model->apply(ModelDriver::record(state == u"paused" ? u"synced"_s : u"paused"_s)));
-    QVERIFY(m_model->apply(ModelDriver::record(state, {{u"userEmail"_s, u"me@example.com"_s}})));
-    QCOMPARE(commandSection(), rows);
-    QCOMPARE(statusIcon()->symbolName(), symbol);
-    QCOMPARE(statusIcon()->color(), color);
-    QCOMPARE(m_panel->findChild<QLabel *>(u"statusText"_s)->text(), m_model->state().statusText());
-    // A status change leaves exactly one set of rows behind.
-    const qsizetype commands = std::count_if(rows.begin(), rows.end(), [](const QString &item) {
-        return item != u"|" && !item.startsWith(u"account:");
-    });
-    QCOMPARE(m_panel->findChildren<CommandRow *>().size(), commands);
-}
-
-void TestMenuBarView::pendingRow_data()
-{
-    QTest::addColumn<QString>("state");
-    QTest::addColumn<int>("uploads");
-    QTest::addColumn<int>("downloads");
-    QTest::addColumn<QString>("shown"); // "" for no row; else the labels, uploads first
-    QTest::newRow("uploads only") << u"syncing"_s << 3 << 0 << u"up 3"_s;
-    QTest::newRow("both") << u"syncing"_s << 2 << 5 << u"up 2, down 5"_s;
-    QTest::newRow("none") << u"syncing"_s << 0 << 0 << QString();
-    QTest::newRow("negative count") << u"syncing"_s << -4 << 1 << u"down 1"_s;
-    QTest::newRow("no grouping") << u"syncing"_s << 1234567 << 0 << u"up 1234567"_s;
-    QTest::newRow("synced with counts") << u"synced"_s << 4 << 4 << QString();
-}
-
-void TestMenuBarView::pendingRow()
-{
-    QFETCH(QString, state);
-    QFETCH(int, uploads);
-    QFETCH(int, downloads);
-    QFETCH(QString, shown);
-    QVERIFY(m_model->apply(ModelDriver::record(state, {{u"pendingUploads"_s, uploads}, {u"pendingDownloads"_s, downloads}})));
-
-    QWidget *pending = visible(u"pendingRow"_s);
-    QCOMPARE(pending != nullptr, !shown.isEmpty());
-    if (!pending)
-        return;
-    QStringList labels;
-    QLayout *row = pending->layout();
-    for (int i = 0; i < row->count(); ++i) {
-        QWidget *label = row->itemAt(i)->widget();
-        if (!label || !label->isVisibleTo(pending))
-            continue;
-        const bool up = label->objectName() == u"uploads";
-        auto *symbol = label->findChild<SymbolView *>();
-        QCOMPARE(symbol->symbolName(), up ? u"arrow.up.circle"_s : u"arrow.down.circle"_s);
-        QCOMPARE(symbol->color(), up ? NamedColor::blue : NamedColor::green);
-        labels << (up ? u"up "_s : u"down "_s) + label->findChild<QLabel *>()->text();
-    }
-    QCOMPARE(labels.join(u", "_s), shown);
-}
-
-void TestMenuBarView::errorLine()
-{
-    QVERIFY(m_model->apply(ModelDriver::record(u"error"_s)));
-    QVERIFY(!visible(u"errorLine"_s));
-    QCOMPARE(commandSection().first(), u"Retry Sync"_s);
-
-    QVERIFY(m_model->apply(ModelDriver::record(u"error"_s, {{u"errorMessage"_s, u""_s}})));
-    QVERIFY(visible(u"errorLine"_s));
-    QCOMPARE(m_panel->findChild<QLabel *>(u"errorLine"_s)->text(), QString());
-
-    const QString longMessage = u"Disk full while writing "_s + u"a-rather-long-file-name.dat "_s.repeated(12);
-    QVERIFY(m_model->apply(ModelDriver::record(u"error"_s, {{u"errorMessage"_s, longMessage}})));
-    auto *line = qobject_cast<ElidedWrappedLabel *>(visible(u"errorLine"_s));
-    QVERIFY(line);
-    QCOMPARE(line->text(), longMessage);
-    const QStringList lines = line->visibleLines(line->contentsRect().width());
-    QCOMPARE(lines.size(), 3);
-    QVERIFY2(lines.last().endsWith(QChar(0x2026)), qPrintable(lines.last()));
-    QTRY_COMPARE(line->height(), line->heightForWidth(line->width()));
-
-    // The message belongs to the error status only.
-    QVERIFY(m_model->apply(ModelDriver::record(u"synced"_s, {{u"errorMessage"_s, u"stale"_s}})));
-    QVERIFY(!visible(u"errorLine"_s));
-}
-
-void TestMenuBarView::lastSyncLine()
-{
-    m_model->state().setWallClock([] { return QDateTime(QDate(2024, 5, 1), QTime(10, 5), Qt::UTC); });
-    QVERIFY(m_model->apply(ModelDriver::record(u"synced"_s)));
-    QVERIFY(!visible(u"lastSyncLine"_s));
-
-    QVERIFY(m_model->apply(ModelDriver::record(u"synced"_s, {{u"lastSync"_s, u"2024-05-01T10:00:00Z"_s}})));
-    QVERIFY(visible(u"lastSyncLine"_s));
-    QVERIFY(!m_model->state().lastSyncText().isEmpty());
-    QCOMPARE(m_panel->findChild<QLabel *>(u"lastSyncLine"_s)->text(), m_model->state().lastSyncText());
-
-    // Logged out hides it although the model still has a time.
-    QVERIFY(m_model->apply(ModelDriver::record(u"logged_out"_s)));
-    QVERIFY(!m_model->state().lastSyncText().isEmpty());
-    QVERIFY(!visible(u"lastSyncLine"_s));
-}
-
-void TestMenuBarView::accountRow()
-{
-    const QStringList withoutAccount{u"Pause Syncing"_s, u"Open Sync Folder"_s, u"|"_s, u"Log Out"_s, u"|"_s,
-                                     u"Quit Tornel"_s};
-    QVERIFY(m_model->apply(ModelDriver::record(u"synced"_s)));
-    QCOMPARE(commandSection(), withoutAccount);
-
-    QVERIFY(m_model->apply(ModelDriver::record(u"synced"_s, {{u"userEmail"_s, u""_s}})));
-    QCOMPARE(commandSection().at(3), u"account:"_s);
-
-    QVERIFY(m_model->apply(ModelDriver::record(u"synced"_s, {{u"userEmail"_s, u"a@b.example"_s}})));
-    QCOMPARE(commandSection().at(3), u"account:a@b.example"_s);
-    QVERIFY(!qobject_cast<QAbstractButton *>(visible(u"accountRow"_s)));
-}
-
-void TestMenuBarView::commandsReachTheDaemon_data()
-{
-    QTest::addColumn<QString>("state");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("method");
-    QTest::newRow("pause") << u"syncing"_s << u"Pause Syncing"_s << u"pause"_s;
-    QTest::newRow("resume") << u"paused"_s << u"Resume Syncing"_s << u"resume"_s;
-    QTest::newRow("retry") << u"error"_s << u"Retry Sync"_s << u"resume"_s;
-    QTest::newRow("log out") << u"synced"_s << u"Log Out"_s << u"logout"_s;
-}
-
-void TestMenuBarView::commandsReachTheDaemon()
-{
-    QFETCH(QString, state);
-    QFETCH(QString, title);
-    QFETCH(QString, method);
-    QVERIFY(m_model->apply(ModelDriver::record(state)));
-    CommandRow *command = row(title);
-    QVERIFY(command);
-    // Far right of the title, in the row's flexible space.
-    const QRect label = command->labelRect();
-    QVERIFY(label.right() - 2 > command->fontMetrics().horizontalAdvance(title) + 60);
-    QTest::mouseClick(command, Qt::LeftButton, {}, QPoint(label.right() - 2, label.center().y()));
-    QVERIFY(m_model->waitForCount(method, 1));
-    for (const QString &other : {u"pause"_s, u"resume"_s, u"logout"_s, u"login"_s}) {
-        if (other != method)
-            QCOMPARE(m_model->count(other), 0);
-    }
-}
-
-void TestMenuBarView::rowsWorkFromTheKeyboard()
-{
-    QVERIFY(m_model->apply(ModelDriver::record(u"synced"_s)));
-    CommandRow *pause = row(u"Pause Syncing"_s);
-    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(pause);
-    QCOMPARE(accessible->text(QAccessible::Name), u"Pause Syncing"_s);
-    QCOMPARE(accessible->role(), QAccessible::Button);
-
-    m_panel->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_panel.get()));
-    // The first command takes focus when the window opens; Tab moves on.
-    QCOMPARE(QApplication::focusWidget(), pause);
-    QTest::keyClick(m_panel.get(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), row(u"Open Sync Folder"_s));
-    QTest::keyClick(m_panel.get(), Qt::Key_Backtab);
-    QCOMPARE(QApplication::focusWidget(), pause);
-
-    QSignalSpy clicks(pause, &CommandRow::clicked);
-    QTest::keyClick(pause, Qt::Key_Return);
-    QTest::keyClick(pause, Qt::Key_Space);
-    QTest::keyClick(pause, Qt::Key_Enter, Qt::KeypadModifier);
-    QCOMPARE(clicks.size(), 3);
-    QTest::keyClick(pause, Qt::Key_Return, Qt::ControlModifier);
-    QTest::keyClick(pause, Qt::Key_A);
-    QCOMPARE(clicks.size(), 3);
-    QVERIFY(m_model->waitForCount(u"pause"_s, 3));
-}
-
-void TestMenuBarView::openSyncFolder_data()
-{
-    QTest::addColumn<QString>("folder");
-    QTest::addColumn<QString>("opened"); // $HOME stands for the home directory
-    QTest::newRow("default") << u"~/Tornel"_s << u"$HOME/Tornel"_s;
-    QTest::newRow("tilde alone") << u"~"_s << u"$HOME"_s;
-    QTest::newRow("tilde inside a name") << u"/data/backup~1"_s << u"/data/backup~1"_s;
-    QTest::newRow("tilde before a name") << u"~bob/files"_s << u"~bob/files"_s;
-}
-
-void TestMenuBarView::openSyncFolder()
-{
-    QFETCH(QString, folder);
-    QFETCH(QString, opened);
-    UrlCatcher catcher;
-    QDesktopServices::setUrlHandler(u"file"_s, &catcher, "open");
-    QVERIFY(m_model->apply(ModelDriver::record(u"synced"_s, {{u"syncFolder"_s, folder}})));
-    QTest::mouseClick(row(u"Open Sync Folder"_s), Qt::LeftButton);
-    QDesktopServices::unsetUrlHandler(u"file"_s);
-    QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(opened.replace(u"$HOME"_s, m_model->home()))});
-}
-
-void TestMenuBarView::loginFormReplacesTheMainContent()
-{
-    QTest::mouseClick(row(u"Log In to Tornel"_s), Qt::LeftButton);
-    QVERIFY(m_panel->showingLogin());
-    QVERIFY(m_panel->loginView());
-    // Under the same header, with no command rows of its own.
-    QTRY_VERIFY(m_panel->findChildren<CommandRow *>().isEmpty());
-
-    // A change of status does not leave the form.
-    QVERIFY(m_model->apply(ModelDriver::record(u"synced"_s)));
-    QVERIFY(m_panel->showingLogin());
-
-    auto *email = m_panel->loginView()->findChild<QLineEdit *>(u"emailField"_s);
-    QTest::keyClicks(email, u"typed@example.com"_s);
-    QTest::mouseClick(m_panel->loginView()->findChild<SymbolButton *>(u"backButton"_s), Qt::LeftButton);
-    QVERIFY(!m_panel->showingLogin());
-    QCOMPARE(commandSection().first(), u"Pause Syncing"_s);
-    QTRY_VERIFY(m_panel->findChildren<LoginView *>().isEmpty());
-
-    // Opened again, the form starts afresh.
-    QVERIFY(m_model->apply(ModelDriver::record(u"logged_out"_s)));
-    QTest::mouseClick(row(u"Log In to Tornel"_s), Qt::LeftButton);
-    QCOMPARE(m_panel->loginView()->findChild<QLineEdit *>(u"emailField"_s)->text(), QString());
-}
-
-void TestMenuBarView::pulseFollowsTheStatus()
-{
-    QVERIFY(m_model->apply(ModelDriver::record(u"syncing"_s)));
-    PulseModifier *pulse = m_panel->statusSection()->pulse();
-    QVERIFY(pulse->isPulsing());
-    QTRY_VERIFY(pulse->opacity() < 0.9);
-
-    QVERIFY(m_model->apply(ModelDriver::record(u"synced"_s)));
-    QVERIFY(!pulse->isPulsing());
-    QTRY_COMPARE(pulse->opacity(), 1.0);
-
-    // Back to syncing without reopening anything.
-    QVERIFY(m_model->apply(ModelDriver::record(u"syncing"_s)));
-    QVERIFY(pulse->isPulsing());
-    QTRY_VERIFY(pulse->opacity() < 0.9);
-
-    // The main content is built anew after the login form: a new pulse.
-    m_panel->setShowingLogin(true);
-    m_panel->setShowingLogin(false);
-    QVERIFY(m_panel->statusSection()->pulse() != pulse);
-    QVERIFY(m_panel->statusSection()->pulse()->isPulsing());
-}
-
-void TestMenuBarView::quitEndsTheEventLoop()
-{
-    QTimer::singleShot(0, this, [this] { QTest::mouseClick(row(u"Quit Tornel"_s), Qt::LeftButton); });
-    QTimer::singleShot(10000, this, [] { QCoreApplication::exit(1); });
-    QCOMPARE(QCoreApplication::exec(), 0);
-}
+};
 
 QTEST_MAIN(TestMenuBarView)
 #include "test_menu_bar_view.moc"
