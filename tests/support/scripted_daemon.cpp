@@ -29,19 +29,28 @@ void writeAll(int fd, const char *data, size_t size)
     }
 }
 
+ScriptedDaemon::Reply jsonRpc(const char *member, const QJsonValue &value)
+{
+    const QJsonObject envelope{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")}, {QLatin1String(member), value}};
+    return ScriptedDaemon::Reply::answer(QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n');
+}
+
+QJsonObject requestIn(const QByteArray &received)
+{
+    const qsizetype lineFeed = received.indexOf('\n');
+    return QJsonDocument::fromJson(lineFeed < 0 ? received : received.first(lineFeed)).object();
+}
+
 } // namespace
 
 ScriptedDaemon::Reply ScriptedDaemon::Reply::result(const QJsonValue &value)
 {
-    QJsonObject envelope{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")}, {QStringLiteral("result"), value}};
-    return answer(QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n');
+    return jsonRpc("result", value);
 }
 
 ScriptedDaemon::Reply ScriptedDaemon::Reply::error(const QString &message)
 {
-    QJsonObject envelope{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                       {QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), -32000}, {QStringLiteral("message"), message}}}};
-    return answer(QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n');
+    return jsonRpc("error", QJsonObject{{QStringLiteral("code"), -32000}, {QStringLiteral("message"), message}});
 }
 
 ScriptedDaemon::ScriptedDaemon(QString socketPath, Responder responder)
@@ -92,12 +101,6 @@ void ScriptedDaemon::setResponder(Responder responder)
     m_responder = std::move(responder);
 }
 
-QList<QByteArray> ScriptedDaemon::rawRequests() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_rawRequests;
-}
-
 QList<QByteArray> ScriptedDaemon::receivedBytes() const
 {
     std::lock_guard lock(m_mutex);
@@ -107,15 +110,15 @@ QList<QByteArray> ScriptedDaemon::receivedBytes() const
 QList<QJsonObject> ScriptedDaemon::requests() const
 {
     QList<QJsonObject> parsed;
-    for (const QByteArray &raw : rawRequests())
-        parsed.append(QJsonDocument::fromJson(raw).object());
+    for (const QByteArray &received : receivedBytes())
+        parsed.append(requestIn(received));
     return parsed;
 }
 
 qsizetype ScriptedDaemon::requestCount() const
 {
     std::lock_guard lock(m_mutex);
-    return m_rawRequests.size();
+    return m_receivedBytes.size();
 }
 
 QStringList ScriptedDaemon::methods() const
@@ -145,13 +148,8 @@ void ScriptedDaemon::acceptLoop()
             continue;
         std::lock_guard lock(m_mutex);
         m_connections.emplace_back([this, fd] {
-            const int serving = ++m_concurrent;
-            int most = m_maxConcurrent;
-            while (most < serving && !m_maxConcurrent.compare_exchange_weak(most, serving)) {
-            }
             serve(fd);
             ::close(fd);
-            --m_concurrent;
         });
     }
 }
@@ -187,29 +185,15 @@ void ScriptedDaemon::serve(int fd)
     {
         std::lock_guard lock(m_mutex);
         m_receivedBytes.append(line);
-        line.truncate(line.indexOf('\n') < 0 ? line.size() : line.indexOf('\n'));
-        m_rawRequests.append(line);
     }
 
-    const Reply reply = respond(QJsonDocument::fromJson(line).object());
+    const Reply reply = respond(requestIn(line));
     if (reply.delayMs > 0 && !sleepUnlessStopping(reply.delayMs))
         return;
-    switch (reply.kind) {
-    case Reply::Kind::Answer:
-        if (reply.splitAt > 0 && reply.splitAt < reply.bytes.size()) {
-            writeAll(fd, reply.bytes.constData(), size_t(reply.splitAt));
-            sleepUnlessStopping(reply.pauseBetweenPiecesMs);
-            writeAll(fd, reply.bytes.constData() + reply.splitAt, size_t(reply.bytes.size() - reply.splitAt));
-        } else {
-            writeAll(fd, reply.bytes.constData(), size_t(reply.bytes.size()));
-        }
-        if (reply.holdOpenMs > 0)
-            sleepUnlessStopping(reply.holdOpenMs);
-        break;
-    case Reply::Kind::Silent:
-        sleepUnlessStopping(12000);
-        break;
-    case Reply::Kind::CloseWithoutAnswer:
-        break;
-    }
+    const qsizetype firstPiece = reply.splitAt > 0 ? reply.splitAt : reply.bytes.size();
+    writeAll(fd, reply.bytes.constData(), size_t(firstPiece));
+    if (firstPiece < reply.bytes.size() && sleepUnlessStopping(100))
+        writeAll(fd, reply.bytes.constData() + firstPiece, size_t(reply.bytes.size() - firstPiece));
+    if (reply.holdOpenMs > 0)
+        sleepUnlessStopping(reply.holdOpenMs);
 }
