@@ -1,4 +1,5 @@
 #include "daemon/daemon_manager.h"
+#include "daemon/output_reader.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -76,7 +77,8 @@ class TestDaemonManager : public QObject {
 private slots:
     void initTestCase()
     {
-        for (const QString &first : {QCoreApplication::applicationDirPath() + u"/tornel-sync"_s, u"/usr/local/bin/tornel-sync"_s})
+        const QString beside = QCoreApplication::applicationDirPath() + u"/tornel-sync"_s;
+        for (const QString &first : {beside, u"/usr/local/bin/tornel-sync"_s})
             if (QFileInfo::exists(first))
                 QSKIP(qPrintable(first + u" would be launched instead of the test scripts"_s));
     }
@@ -107,9 +109,8 @@ private slots:
         RestartPolicy policy;
         QList<double> given;
         for (const double at : failures) {
-            const auto now = RestartPolicy::TimePoint(
-                std::chrono::duration_cast<std::chrono::steady_clock::duration>(RestartPolicy::Seconds(at)));
-            given << policy.restartDelay(now).value_or(RestartPolicy::Seconds(-1)).count();
+            const auto now = std::chrono::duration_cast<RestartPolicy::TimePoint::duration>(RestartPolicy::Seconds(at));
+            given << policy.restartDelay(RestartPolicy::TimePoint(now)).value_or(RestartPolicy::Seconds(-1)).count();
         }
         QCOMPARE(given, delays);
     }
@@ -142,8 +143,7 @@ private slots:
         QVERIFY(writeScript(goBin, "exit 0\n", notExecutable));
         QCOMPARE(daemon.manager.daemonPath(), goBin);
         // Killed the first time, then exits with 3.
-        QVERIFY(writeScript(homeDaemon(), "echo run\n[ -e \"$HOME/ran\" ] && exit 3\ntouch \"$HOME/ran\"\nkill -KILL $$\n",
-                            notExecutable));
+        QVERIFY(writeScript(homeDaemon(), "echo run\n[ -e ~/ran ] && exit 3\ntouch ~/ran\nkill -KILL $$\n", notExecutable));
         QCOMPARE(daemon.manager.daemonPath(), homeDaemon());
         daemon.manager.start([&] { ++readyAfterFailure; });
 
@@ -177,13 +177,57 @@ private slots:
         QCOMPARE(readyAfterFailure, 0);
     }
 
+    // The daemon's output as reads deliver it (`chunks`): the whole lines
+    // feeding makes, and the `rest` at the end of the stream.
+    void outputLines_data()
+    {
+        QTest::addColumn<QByteArrayList>("chunks");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("rest");
+        const auto row = [](const char *name, const QByteArrayList &chunks, const QStringList &lines, QString rest = {}) {
+            QTest::newRow(name) << chunks << lines << rest;
+        };
+        row("lines across reads, partial last line", {"one\ntw", "o\n\nthr", "ee"}, {u"one"_s, u"two"_s, u""_s}, u"three"_s);
+        row("four-byte character byte by byte", {"\xF0", "\x9F", "\x98", "\x80", "\n"}, {u"\U0001F600"_s});
+        row("invalid bytes replaced", {"bad\xFF\xFEx\n"}, {u"bad\uFFFD\uFFFDx"_s});
+        row("character cut short by the line feed", {"a\xE2\x82\nb\n"}, {u"a\uFFFD\uFFFD"_s, u"b"_s});
+        row("invalid partial line at the end", {"x\xC3"}, {}, u"x\uFFFD"_s);
+        // A long line comes out in bounded pieces while it is read, not held until its end.
+        const qsizetype bound = OutputLineSplitter::maxLineBytes;
+        row("long line without a line feed", QByteArrayList(25, QByteArray(4096, 'x')), {QString(bound, u'x')},
+            QString(25 * 4096 - bound, u'x'));
+        // A character that starts one byte before the bound moves whole into the next piece.
+        const QByteArray head(bound - 1, 'x');
+        for (const QByteArray character : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
+            QTest::addRow("%d-byte character at the bound", int(character.size()))
+                << QByteArrayList{head + character + "\n"}
+                << QStringList{QString::fromLatin1(head), QString::fromUtf8(character)} << QString();
+        }
+    }
+
+    void outputLines()
+    {
+        QFETCH(QByteArrayList, chunks);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, rest);
+        OutputLineSplitter splitter;
+        QStringList fed;
+        for (const QByteArray &chunk : chunks)
+            fed += splitter.feed(chunk);
+        QCOMPARE(fed, lines);
+        const std::optional<QString> finished = splitter.finish();
+        QCOMPARE(finished.value_or(QString()), rest);
+        QCOMPARE(finished.has_value(), !rest.isEmpty());
+        QVERIFY(!splitter.finish());
+    }
+
     void echoesWholeLines()
     {
         // A line split across reads, then standard error; "ends" counts the descriptors on the
         // pipe of standard output: a leaked read end would make three and keep the pipe from ending.
         QVERIFY(writeScript(homeDaemon(),
                             "printf 'a'\nsleep 0.2\nprintf 'b\\none\\n'\npipe=$(readlink /proc/$$/fd/1)\nends=0\n"
-                            "for fd in /proc/$$/fd/*; do [ \"$(readlink $fd)\" = \"$pipe\" ] && ends=$((ends+1)); done\n"
+                            "for fd in /proc/$$/fd/*; do [ \"$(readlink $fd)\" = \"$pipe\" ] && ends=$((ends+1))\ndone\n"
                             "echo \"$ends ends\" >&2\nseq 10000\nprintf 'no line feed'\n"));
         Supervisor daemon;
         daemon.manager.start();
@@ -224,7 +268,7 @@ private slots:
     {
         // A copy of this program in a folder of its own, with a daemon beside it.
         const QString companionDir = m_home->path() + u"/companion"_s;
-        QVERIFY(writeScript(companionDir + u"/tornel-sync"_s, "echo $$ >\"$HOME/pid\"\necho beside\nexec sleep 60\n"));
+        QVERIFY(writeScript(companionDir + u"/tornel-sync"_s, "echo \"beside $$\"\nexec sleep 60\n"));
         QVERIFY(writeScript(homeDaemon(), "echo home\nexec sleep 60\n"));
         const QString copy = companionDir + u"/companion"_s;
         QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
@@ -233,11 +277,10 @@ private slots:
         companion.start(copy, {u"--own-daemon"_s});
         QVERIFY(companion.waitForStarted());
         QString output;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (output += QString::fromUtf8(companion.readAllStandardOutput()), output.contains(u"[daemon] beside")), 10000);
-        QFile pidFile(m_home->path() + u"/pid"_s);
-        QVERIFY(pidFile.open(QIODevice::ReadOnly));
-        const qint64 daemonPid = pidFile.readAll().trimmed().toLongLong();
+        // Each line comes in one write, so a line found is whole.
+        const auto said = [&](const QString &text) { return (output += companion.readAllStandardOutput()).contains(text); };
+        QTRY_VERIFY_WITH_TIMEOUT(said(u"[daemon] beside "_s), 10000);
+        const qint64 daemonPid = output.section(u"[daemon] beside "_s, 1).section(u'\n', 0, 0).toLongLong();
         QVERIFY(processRuns(daemonPid));
 
         companion.kill();

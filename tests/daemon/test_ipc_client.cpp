@@ -1,15 +1,19 @@
 #include "daemon/ipc_client.h"
+#include "daemon/status_response.h"
 
 #include "ipc_call.h"
 #include "scripted_daemon.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 using Reply = ScriptedDaemon::Reply;
+using Decoded = std::optional<StatusResponse>;
+Q_DECLARE_METATYPE(Decoded)
 
 namespace {
 
@@ -27,18 +31,36 @@ QString parserFailure(const QByteArray &bytes)
     return u"failure: "_s + error.errorString();
 }
 
+// A record with the required keys only, `changes` put over it and `removed` taken out.
+QJsonObject recordWith(const QByteArray &changes, const QString &removed = {})
+{
+    QJsonObject record = ScriptedDaemon::statusRecord(u"synced"_s);
+    const QJsonObject overrides = QJsonDocument::fromJson(json(changes)).object();
+    for (auto it = overrides.begin(); it != overrides.end(); ++it)
+        record.insert(it.key(), it.value());
+    record.remove(removed);
+    return record;
+}
+
+StatusResponse decoded(SyncStatus state, qint64 uploads = 0, qint64 downloads = 0)
+{
+    return {state, uploads, downloads, {}, u"~/Tornel"_s, u"http://localhost:8080"_s, {}, {}};
+}
+
 } // namespace
+
+char *toString(const Decoded &r)
+{
+    const auto text = [](const std::optional<QString> &value) { return value ? u'"' + *value + u'"' : u"absent"_s; };
+    return QTest::toString(!r ? u"refused"_s : u"%1 up %2 down %3 last %4 folder %5 server %6 user %7 error %8"_s.arg(
+        wireName(r->state), QString::number(r->pendingUploads), QString::number(r->pendingDownloads), text(r->lastSync),
+        text(r->syncFolder), text(r->serverUrl), text(r->userEmail), text(r->errorMessage)));
+}
 
 class TestIPCClient : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        QVERIFY(m_dir.isValid());
-        m_socketPath = m_dir.filePath(u"d.sock"_s);
-    }
-
     // Ids count from 1, failures use theirs, and each request is one compact
     // line with "params" only when given.
     void idsAndFraming()
@@ -55,10 +77,8 @@ private slots:
             QVERIFY(QDir(m_dir.path()).mkdir(u".tornel"_s));
             daemon.emplace(defaultPath);
             for (const QByteArray &params : {QByteArray(), QByteArray("{}"), json("{'note':'two\\nlines\\r\\n'}")}) {
-                std::optional<QJsonObject> given;
-                if (!params.isEmpty())
-                    given = QJsonDocument::fromJson(params).object();
-                calls << startCall(client, u"login"_s, given);
+                const QJsonObject given = QJsonDocument::fromJson(params).object();
+                calls << startCall(client, u"login"_s, params.isEmpty() ? std::nullopt : std::optional(given));
                 QCOMPARE(outcome(calls.last()), u"value: {}"_s);
             }
         } // the client waits for its workers here: a second call would have come
@@ -125,6 +145,58 @@ private slots:
         QCOMPARE(IPCClient::answerMayContinue(json(received)), mayContinue);
     }
 
+    // The status record: a complete one or nothing.
+    void decodeStatus_data()
+    {
+        QTest::addColumn<QJsonValue>("result");
+        QTest::addColumn<Decoded>("expected");
+        const auto row = [](const char *name, const char *changes, const Decoded &expected) {
+            QTest::newRow(name) << QJsonValue(recordWith(changes)) << expected;
+        };
+        const QString folder = u"~/Tornel"_s, server = u"http://localhost:8080"_s;
+        row("required keys only", "{}", decoded(SyncStatus::synced));
+        row("every key", "{'state':'error','pendingUploads':4,'pendingDownloads':2,'lastSync':'2024-05-01T10:00:00Z',"
+                         "'userEmail':'ann@example.org','errorMessage':'Disk full'}",
+            StatusResponse{SyncStatus::error, 4, 2, u"2024-05-01T10:00:00Z"_s, folder, server, u"ann@example.org"_s,
+                           u"Disk full"_s});
+        row("optional keys null", "{'lastSync':null,'userEmail':null,'errorMessage':null}", decoded(SyncStatus::synced));
+        row("logged out, strings empty",
+            "{'state':'logged_out','syncFolder':'','serverUrl':'','lastSync':'','userEmail':'','errorMessage':''}",
+            StatusResponse{SyncStatus::loggedOut, 0, 0, u""_s, u""_s, u""_s, u""_s, u""_s});
+        row("syncing", "{'state':'syncing'}", decoded(SyncStatus::syncing));
+        row("paused", "{'state':'paused'}", decoded(SyncStatus::paused));
+        row("counts as 3.0 and 1e2", "{'pendingUploads':3.0,'pendingDownloads':1e2}", decoded(SyncStatus::synced, 3, 100));
+        row("counts at the 64-bit limits", "{'pendingUploads':9223372036854775807,'pendingDownloads':-9223372036854775808}",
+            decoded(SyncStatus::synced, std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()));
+        row("unknown keys ignored", "{'State':'bogus','serverURL':5,'extra':{'n':[1]}}", decoded(SyncStatus::synced));
+
+        for (const QString &key : {u"state"_s, u"pendingUploads"_s, u"pendingDownloads"_s, u"syncFolder"_s, u"serverUrl"_s})
+            QTest::addRow("%s missing", qPrintable(key)) << QJsonValue(recordWith("{}", key)) << Decoded();
+        row("folder null", "{'syncFolder':null}", {});
+        row("count null", "{'pendingDownloads':null}", {});
+        row("state as case name", "{'state':'loggedOut'}", {});
+        row("state in other case", "{'state':'Synced'}", {});
+        row("state as number", "{'state':1}", {});
+        row("count as string", "{'pendingUploads':'3'}", {});
+        row("count with fraction", "{'pendingUploads':3.5}", {});
+        row("count past int64 max", "{'pendingDownloads':9223372036854775808}", {});
+        row("count past int64 min", "{'pendingDownloads':-9999999999999999999}", {});
+        row("folder as number", "{'syncFolder':0}", {});
+        row("lastSync as number", "{'lastSync':1714557600}", {});
+        row("userEmail as number", "{'userEmail':1}", {});
+        row("errorMessage as bool", "{'errorMessage':false}", {});
+        QTest::newRow("result null") << QJsonValue(QJsonValue::Null) << Decoded();
+        QTest::newRow("result a string") << QJsonValue(u"synced"_s) << Decoded();
+        QTest::newRow("result an array holding a record") << QJsonValue(QJsonArray{recordWith("{}")}) << Decoded();
+    }
+
+    void decodeStatus()
+    {
+        QFETCH(QJsonValue, result);
+        QFETCH(Decoded, expected);
+        QCOMPARE(StatusResponse::decode(result), expected);
+    }
+
     // The receiving loop; `holdOpen`: the daemon keeps the connection open, so
     // the answer must end by its own bytes.
     void receiving_data()
@@ -133,23 +205,20 @@ private slots:
         QTest::addColumn<qsizetype>("splitAt");
         QTest::addColumn<bool>("holdOpen");
         QTest::addColumn<QString>("expected");
+        const auto row = [](const char *name, const QByteArray &answer, bool holdOpen, const QString &expected) {
+            QTest::newRow(name) << answer << qsizetype(0) << holdOpen << expected;
+        };
         const QByteArray pieces = "\xEF\xBB\xBF" + json("{'result':{'note':'} ] \\' { [','list':[1,{'x':[]}]}}");
         QTest::newRow("in two pieces, split after closers in a string")
             << pieces << pieces.indexOf("] ") + 1 << true
             << QString::fromUtf8(json("value: {'list':[1,{'x':[]}],'note':'} ] \\' { ['}"));
-        QTest::newRow("unparsable") << QByteArray("hello\n") << qsizetype(0) << true << parserFailure("hello\n");
-        QTest::newRow("cut off, then closed") << json("{'result':") << qsizetype(0) << false
-                                              << parserFailure(json("{'result':"));
-        QTest::newRow("closed without answer") << QByteArray() << qsizetype(0) << false
-                                               << u"failure: No response from daemon"_s;
-        for (const qsizetype size : {IPCClient::receiveBufferSize, IPCClient::receiveBufferSize + 1}) {
-            const QByteArray answer = json("{'result':'") + QByteArray(size - 13, 'a') + "\"}";
-            const bool fits = size == IPCClient::receiveBufferSize;
-            QTest::addRow("%s 1 MiB", fits ? "exactly" : "one byte over")
-                << answer << qsizetype(0) << false
-                << (fits ? u"value: \""_s + QString(size - 13, u'a') + u'"'
-                         : parserFailure(answer.left(IPCClient::receiveBufferSize)));
-        }
+        row("unparsable", "hello\n", true, parserFailure("hello\n"));
+        row("cut off, then closed", json("{'result':"), false, parserFailure(json("{'result':")));
+        row("closed without answer", {}, false, u"failure: No response from daemon"_s);
+        const QByteArray exactly = json("{'result':'") + QByteArray(IPCClient::receiveBufferSize - 13, 'a') + "\"}";
+        row("exactly 1 MiB", exactly, true, u"value: \""_s + QString(exactly.size() - 13, u'a') + u'"');
+        const QByteArray over = exactly.chopped(2) + "a\"}";
+        row("one byte over 1 MiB", over, true, parserFailure(over.first(IPCClient::receiveBufferSize)));
     }
 
     void receiving()
@@ -194,40 +263,29 @@ private slots:
         }
     }
 
-    void concurrentRequestsCarryDistinctIds()
+    void silentDaemonHoldsUpNoOtherRequest()
     {
-        // Each worker takes its id as it starts: twelve at once race for them
-        // (that workers run at once, the silent daemon below shows).
+        // Polls stuck on a silent daemon (one every 2 s, each waiting 10 s) hold up
+        // none of the requests after them, which run at once with distinct ids.
         ScriptedDaemon daemon(m_socketPath, [](const QJsonObject &request) {
-            Reply reply = Reply::result(request.value(u"id"_s));
-            reply.delayMs = 200;
+            Reply reply = request.value(u"method"_s) == u"status"_s ? Reply::silent() : Reply::result(request.value(u"id"_s));
+            reply.delayMs = reply.holdOpenMs ? 0 : 200;
             return reply;
-        });
-        IPCClient client(m_socketPath);
-        QList<std::shared_ptr<IPCCall>> calls;
-        for (int i = 0; i < 12; ++i)
-            calls << startCall(client, u"status"_s);
-        QSet<QString> answered;
-        for (const auto &call : calls)
-            answered << outcome(call);
-        QCOMPARE(answered.size(), 12);
-    }
-
-    void silentDaemonTimesOutWithoutHoldingUpOthers()
-    {
-        constexpr int stuck = 6; // a poll every 2 s while each waits 10 s
-        ScriptedDaemon daemon(m_socketPath, [](const QJsonObject &request) {
-            return request.value(u"method"_s) == u"status"_s ? Reply::silent() : Reply::result(u"done"_s);
         });
         IPCClient client(m_socketPath);
         QElapsedTimer waited;
         waited.start();
-        QList<std::shared_ptr<IPCCall>> polls;
-        for (int i = 0; i < stuck; ++i)
+        QList<std::shared_ptr<IPCCall>> polls, others;
+        for (int i = 0; i < 6; ++i)
             polls << startCall(client, u"status"_s);
-        QTRY_COMPARE(daemon.requestCount(), qsizetype(stuck));
-
-        QCOMPARE(outcome(startCall(client, u"pause"_s)), u"value: \"done\""_s);
+        QTRY_COMPARE(daemon.requestCount(), qsizetype(6));
+        for (int i = 0; i < 8; ++i)
+            others << startCall(client, u"pause"_s);
+        QStringList answered;
+        for (const auto &call : others)
+            answered << outcome(call);
+        answered.sort();
+        QCOMPARE(answered.join(u' '), u"value: 10 value: 11 value: 12 value: 13 value: 14 value: 7 value: 8 value: 9"_s);
         for (const auto &poll : polls)
             QCOMPARE(outcome(poll, 15000), u"failure: No response from daemon"_s);
         QVERIFY2(waited.elapsed() >= 9500, qPrintable(QString::number(waited.elapsed())));
@@ -235,7 +293,7 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
-    QString m_socketPath;
+    const QString m_socketPath = m_dir.filePath(u"d.sock"_s);
 };
 
 QTEST_GUILESS_MAIN(TestIPCClient)

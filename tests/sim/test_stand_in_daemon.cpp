@@ -23,11 +23,6 @@ QString stateAfter(IPCClient &client, const QString &method, const std::optional
     return describe(result);
 }
 
-QJsonObject credentials(const QString &password)
-{
-    return QJsonObject{{u"email"_s, u"ann@example.org"_s}, {u"password"_s, password}};
-}
-
 } // namespace
 
 class TestStandInDaemon : public QObject {
@@ -63,6 +58,9 @@ private slots:
         QVERIFY(said("Removed stale socket"));
 
         IPCClient client(socketPath);
+        const auto credentials = [](const QString &password) {
+            return QJsonObject{{u"email"_s, u"ann@example.org"_s}, {u"password"_s, password}};
+        };
         QCOMPARE(stateAfter(client, u"status"_s), u"logged_out"_s);
         QCOMPARE(stateAfter(client, u"login"_s, credentials(u"s3cret-pass"_s)), u"failure: Invalid email or password"_s);
         QCOMPARE(stateAfter(client, u"login"_s, credentials(u"tornel"_s)), u"syncing"_s);

@@ -27,6 +27,11 @@ QDateTime utc(int year, int month, int day, int hour, int minute, int second)
     return QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC);
 }
 
+Reply statusAnswer(const QString &state)
+{
+    return Reply::result(ScriptedDaemon::statusRecord(state));
+}
+
 bool isStatus(const QJsonObject &request)
 {
     return request.value("method"_L1).toString() == "status"_L1;
@@ -38,13 +43,10 @@ class TestSyncState : public QObject {
     Q_OBJECT
 
 public slots:
-    // Any property's change signal: records the property's name.
+    // Any property's change signal ("...Changed"): records the property's name.
     void notified()
     {
-        const QString name = QString::fromLatin1(sender()->metaObject()->method(senderSignalIndex()).name());
-        record(name.chopped(int(qstrlen("Changed"))));
-        if (name == "statusChanged"_L1)
-            ++m_applied;
+        record(QString::fromLatin1(sender()->metaObject()->method(senderSignalIndex()).name()).chopped(7));
     }
 
 private slots:
@@ -64,26 +66,24 @@ private slots:
     {
         m_daemon = std::make_unique<ScriptedDaemon>(m_home.path() + u"/.tornel/daemon.sock"_s);
         QVERIFY(m_daemon->isListening());
-        answerStatusWith(Reply::result(ScriptedDaemon::statusRecord(u"synced"_s)));
+        answerStatusWith(statusAnswer(u"synced"_s));
         m_state = std::make_unique<SyncState>();
         m_events.clear();
         m_callbacks.clear();
-        m_applied = 0;
         m_offMainThread = false;
         const QMetaObject &meta = SyncState::staticMetaObject;
         const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot("notified()"));
         for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i)
             connect(m_state.get(), meta.property(i).notifySignal(), this, slot, Qt::DirectConnection);
         m_state->onStateChange = [this](SyncStatus status) {
-            m_callbacks.append(status);
+            m_callbacks.append(wireName(status));
             record(u"callback"_s);
         };
     }
 
     void cleanup()
     {
-        // The daemon goes first so that held connections end and the client's
-        // workers are not kept waiting while the state is destroyed.
+        // The daemon first: held connections end, so the client's workers need not be waited for.
         m_daemon.reset();
         m_state.reset();
         QVERIFY2(!m_offMainThread, "a property or the callback changed off the main thread");
@@ -95,32 +95,28 @@ private slots:
     void callbackRule_data()
     {
         QTest::addColumn<QString>("steps");
-        QTest::addColumn<QList<SyncStatus>>("expected");
-        using S = SyncStatus;
-        QTest::newRow("first answer always, equal ones never") << u"logged_out logged_out"_s << QList<S>{S::loggedOut};
-        QTest::newRow("only on a change") << u"synced synced paused paused"_s << QList<S>{S::synced, S::paused};
-        QTest::newRow("every failure; first answer even when equal")
-            << u"fail fail error error"_s << QList<S>{S::error, S::error, S::error};
-        QTest::newRow("error answer after a failure is no change")
-            << u"synced fail error synced"_s << QList<S>{S::synced, S::error, S::synced};
+        QTest::addColumn<QString>("callbacks");
+        QTest::newRow("first answer always, equal ones never") << u"logged_out logged_out"_s << u"logged_out"_s;
+        QTest::newRow("only on a change") << u"synced synced paused paused"_s << u"synced paused"_s;
+        QTest::newRow("every failure, and the first answer") << u"fail fail error error"_s << u"error error error"_s;
+        QTest::newRow("error answer after a failure") << u"synced fail error synced"_s << u"synced error synced"_s;
         QTest::newRow("logout sets the status compared with")
-            << u"synced logout synced logout logged_out"_s << QList<S>{S::synced, S::loggedOut, S::synced, S::loggedOut};
-        QTest::newRow("undecodable answers dropped") << u"synced dropped synced dropped paused"_s
-                                                     << QList<S>{S::synced, S::paused};
+            << u"synced logout synced logout logged_out"_s << u"synced logged_out synced logged_out"_s;
+        QTest::newRow("undecodable answers dropped") << u"synced dropped synced dropped paused"_s << u"synced paused"_s;
         QTest::newRow("logout while unreachable, then the outage again")
-            << u"synced gone logout fail"_s << QList<S>{S::synced, S::loggedOut, S::error};
+            << u"synced gone logout fail"_s << u"synced logged_out error"_s;
     }
 
     void callbackRule()
     {
         QFETCH(QString, steps);
-        QFETCH(QList<SyncStatus>, expected);
+        QFETCH(QString, callbacks);
         for (const QString &step : steps.split(u' ')) {
             if (step == "gone"_L1) {
                 m_daemon.reset();
             } else if (step == "dropped"_L1) {
                 // Nothing to wait for but the request: a wrong change lands before the next step's.
-                answerStatusWith(Reply::result(ScriptedDaemon::statusRecord(u"Synced"_s)));
+                answerStatusWith(statusAnswer(u"Synced"_s));
                 const qsizetype before = m_daemon->requestCount();
                 m_state->fetchStatus();
                 QVERIFY(QTest::qWaitFor([&] { return m_daemon->requestCount() > before; }, 5000));
@@ -128,11 +124,11 @@ private slots:
                 QVERIFY(applied([this] { m_state->logout(); }));
             } else {
                 if (m_daemon)
-                    answerStatusWith(step == "fail"_L1 ? Reply::error(u"disk full"_s) : Reply::result(ScriptedDaemon::statusRecord(step)));
+                    answerStatusWith(step == "fail"_L1 ? Reply::error(u"disk full"_s) : statusAnswer(step));
                 QVERIFY2(applyOne(), qPrintable(step));
             }
         }
-        QCOMPARE(m_callbacks, expected);
+        QCOMPARE(m_callbacks.join(u' '), callbacks);
     }
 
     // What an answer, a failure and a logout assign, in order; failures keep the rest.
@@ -163,7 +159,6 @@ private slots:
                                 m_state->lastSync().value_or(QDateTime())};
         };
         const QVariantList answered = rest();
-        QCOMPARE(answered.last(), QVariant(utc(2024, 5, 1, 8, 0, 0)));
 
         m_events.clear();
         answerStatusWith(Reply::closeWithoutAnswer());
@@ -175,7 +170,6 @@ private slots:
         m_events.clear();
         QVERIFY(applied([this] { m_state->logout(); }));
         QCOMPARE(m_events, (QStringList{u"status"_s, u"userEmail"_s, u"callback"_s}));
-        QCOMPARE(m_state->status(), SyncStatus::loggedOut);
         QCOMPARE(m_state->userEmail(), std::nullopt);
 
         // An unreadable time clears the one before.
@@ -215,7 +209,8 @@ private slots:
         const auto parsed = [](const char *name, const QString &text, const QString &expected) {
             QTest::addRow("lastSync: %s", name) << Text([=] {
                 const std::optional<QDateTime> time = SyncState::parseLastSync(text);
-                return time && time->timeSpec() == Qt::UTC ? time->toString(Qt::ISODate) : QString();
+                const QString iso = time && time->timeSpec() == Qt::UTC ? time->toString(Qt::ISODate) : u"not UTC"_s;
+                return !time ? QString() : iso.isEmpty() ? u"outside years 0 to 9999"_s : iso;
             }) << expected;
         };
         parsed("Z", u"2024-05-01T10:00:00Z"_s, u"2024-05-01T10:00:00Z"_s);
@@ -231,11 +226,11 @@ private slots:
         parsed("trailing newline", u"2024-05-01T10:00:00Z\n"_s, QString());
         parsed("non-ASCII digits", u"\u0662\u0660\u0662\u0664-05-01T10:00:00Z"_s, QString());
 
-        const QDateTime now = utc(2024, 5, 15, 12, 0, 0);
+        // Half past midnight: some rows reach back into the day before.
+        const QDateTime now = utc(2024, 5, 15, 0, 30, 0);
         const auto phrase = [now](const char *name, std::optional<QDateTime> lastSync, const QString &expected,
-                                  const QString &locale = u"en_US"_s, QDateTime at = {}) {
-            at = at.isValid() ? at : now;
-            QTest::addRow("phrase: %s", name) << Text([=] { return SyncState::lastSyncTextFor(lastSync, at, locale); })
+                                  const QString &locale = u"en_US"_s) {
+            QTest::addRow("phrase: %s", name) << Text([=] { return SyncState::lastSyncTextFor(lastSync, now, locale); })
                                               << expected;
         };
         const auto ago = [now](qint64 seconds) { return std::optional(now.addSecs(-seconds)); };
@@ -243,6 +238,8 @@ private slots:
         phrase("now", ago(0), u"Last synced in 0 seconds"_s);
         phrase("seconds", ago(42), u"Last synced 42 seconds ago"_s);
         phrase("whole minutes", ago(5 * 60 + 59), u"Last synced 5 minutes ago"_s);
+        // Whole units elapsed, not calendar fields that differ.
+        phrase("minutes over midnight", ago(40 * 60), u"Last synced 40 minutes ago"_s);
         phrase("one hour", ago(90 * 60), u"Last synced 1 hour ago"_s);
         phrase("days", ago(3 * 86400 + 7200), u"Last synced 3 days ago"_s);
         phrase("weeks", ago(15 * 86400), u"Last synced 2 weeks ago"_s);
@@ -250,9 +247,6 @@ private slots:
         phrase("years", utc(2022, 1, 1, 0, 0, 0), u"Last synced 2 years ago"_s);
         phrase("future", ago(-2 * 3600), u"Last synced in 2 hours"_s);
         phrase("German", ago(5 * 60), u"Last synced vor 5 Minuten"_s, u"de_DE"_s);
-        // Whole units elapsed, not calendar fields that differ.
-        phrase("over midnight", utc(2024, 5, 14, 23, 50, 0), u"Last synced 40 minutes ago"_s, u"en_US"_s,
-               utc(2024, 5, 15, 0, 30, 0));
     }
 
     void texts()
@@ -275,12 +269,11 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return m_daemon->requestCount() == 1; }, 1500));
         QVERIFY(QTest::qWaitFor([&] { return m_daemon->requestCount() >= 3; }, 7000));
 
-        const QPointer<QTimer> stopped = timers.first();
         m_state->stopPolling();
-        QVERIFY(!stopped || !stopped->isActive());
+        QVERIFY(!timers.first()->isActive()); // deleted later, when events run
         const qsizetype sent = m_daemon->requestCount();
         m_state->startPolling();
-        QVERIFY(waitForStatusRequests(sent + 1));
+        QVERIFY(QTest::qWaitFor([&] { return m_daemon->requestCount() > sent; }, 1500));
     }
 
     // Each command once; the daemon refuses it with `error`, or accepts it when
@@ -293,12 +286,11 @@ private slots:
         QTest::addColumn<QByteArray>("params");
         QTest::addColumn<QString>("methods");
         const QByteArray typed("{'email':' ann@example.org ','password':''}");
-        QTest::newRow("pause refused") << u"pause"_s << QString() << u"cannot"_s << QByteArray() << u"pause status"_s;
-        QTest::newRow("resume refused") << u"resume"_s << QString() << u"cannot"_s << QByteArray() << u"resume status"_s;
+        QTest::newRow("pause refused") << u"pause"_s << QString() << u"no"_s << QByteArray() << u"pause status"_s;
+        QTest::newRow("resume refused") << u"resume"_s << QString() << u"no"_s << QByteArray() << u"resume status"_s;
         QTest::newRow("login without server") << u"login"_s << QString() << QString() << typed << u"login status"_s;
         QTest::newRow("login, spaces are a server") << u"login"_s << u" "_s << QString()
-                                                    << QByteArray("{'email':' ann@example.org ','password':'','serverUrl':' '}")
-                                                    << u"login status"_s;
+                                                    << typed.chopped(1) + ",'serverUrl':' '}" << u"login status"_s;
         QTest::newRow("login refused") << u"login"_s << QString() << u"Invalid"_s << typed << u"login"_s;
     }
 
@@ -310,8 +302,7 @@ private slots:
         QFETCH(QByteArray, params);
         QFETCH(QString, methods);
         m_daemon->setResponder([error](const QJsonObject &request) {
-            return isStatus(request) || error.isEmpty() ? Reply::result(ScriptedDaemon::statusRecord(u"synced"_s))
-                                                        : Reply::error(error);
+            return isStatus(request) || error.isEmpty() ? statusAnswer(u"synced"_s) : Reply::error(error);
         });
         QList<std::optional<IPCError>> outcomes;
         if (command == "login"_L1) {
@@ -325,12 +316,13 @@ private slots:
             command == "pause"_L1 ? m_state->pause() : m_state->resume();
         }
         // A wrong or second refresh would be on its way already.
-        QVERIFY(waitForStatusRequests(methods.count(u"status"_s)));
+        QVERIFY(QTest::qWaitFor([&] { return m_daemon->requestCount() >= methods.count(u' ') + 1; }, 5000));
         QTest::qWait(300);
         QCOMPARE(m_daemon->methods().join(u' '), methods);
         const QJsonObject sent = m_daemon->requests().first();
         const QJsonDocument sentParams(sent["params"_L1].toObject());
-        QCOMPARE(sent.contains("params"_L1) ? sentParams.toJson(QJsonDocument::Compact) : QByteArray(), params.replace('\'', '"'));
+        QCOMPARE(sent.contains("params"_L1) ? sentParams.toJson(QJsonDocument::Compact) : QByteArray(),
+                 params.replace('\'', '"'));
         if (!methods.contains(u"status"_s))
             QCOMPARE(m_events, QStringList{u"completion"_s});
     }
@@ -373,19 +365,14 @@ private:
     template <typename Action>
     bool applied(Action action)
     {
-        const int before = m_applied;
+        const qsizetype before = m_events.count(u"status"_s);
         action();
-        return QTest::qWaitFor([&] { return m_applied > before; }, 5000);
+        return QTest::qWaitFor([&] { return m_events.count(u"status"_s) > before; }, 5000);
     }
 
     bool applyOne()
     {
         return applied([this] { m_state->fetchStatus(); });
-    }
-
-    bool waitForStatusRequests(qsizetype count)
-    {
-        return QTest::qWaitFor([&] { return m_daemon->methods().count(u"status"_s) >= count; }, 5000);
     }
 
     void record(const QString &event)
@@ -399,8 +386,7 @@ private:
     std::unique_ptr<ScriptedDaemon> m_daemon;
     std::unique_ptr<SyncState> m_state;
     QStringList m_events;
-    QList<SyncStatus> m_callbacks;
-    int m_applied = 0;
+    QStringList m_callbacks;
     bool m_offMainThread = false;
 };
 

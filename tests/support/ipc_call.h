@@ -11,10 +11,9 @@
 #include <memory>
 #include <mutex>
 
-// Requests through IPCClient for tests that link the daemon library. A test
-// waits on the semaphore, not an event loop: completions run on workers.
-
-// What one request's completion received, how often it ran, and where.
+// Requests through IPCClient, for tests that link the daemon library. What
+// one request's completion received, how often it ran, and where; a test
+// waits on the semaphore, not on an event loop: completions run on workers.
 struct IPCCall {
     QSemaphore finished;
     std::atomic<int> calls{0};

@@ -66,10 +66,8 @@ ScriptedDaemon::ScriptedDaemon(QString socketPath, Responder responder)
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
     ::unlink(path.constData());
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return;
     if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 || ::listen(fd, 64) != 0) {
-        ::close(fd);
+        ::close(fd); // a failed socket() fails bind too
         return;
     }
     m_listenFd = fd;
@@ -89,10 +87,9 @@ ScriptedDaemon::~ScriptedDaemon()
         ::close(m_listenFd);
         ::unlink(m_socketPath.toUtf8().constData());
     }
-    for (int fd : m_wakeFds) {
+    for (int fd : m_wakeFds)
         if (fd >= 0)
             ::close(fd);
-    }
 }
 
 void ScriptedDaemon::setResponder(Responder responder)
@@ -113,12 +110,6 @@ QList<QJsonObject> ScriptedDaemon::requests() const
     for (const QByteArray &received : receivedBytes())
         parsed.append(requestIn(received));
     return parsed;
-}
-
-qsizetype ScriptedDaemon::requestCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_receivedBytes.size();
 }
 
 QStringList ScriptedDaemon::methods() const
@@ -154,14 +145,6 @@ void ScriptedDaemon::acceptLoop()
     }
 }
 
-ScriptedDaemon::Reply ScriptedDaemon::respond(const QJsonObject &request)
-{
-    std::lock_guard lock(m_mutex);
-    if (m_responder)
-        return m_responder(request);
-    return Reply::result(QJsonObject());
-}
-
 // False when the daemon is being torn down before `ms` have passed.
 bool ScriptedDaemon::sleepUnlessStopping(int ms) const
 {
@@ -182,12 +165,13 @@ void ScriptedDaemon::serve(int fd)
             break;
         line.append(chunk, n);
     }
+    Reply reply = Reply::result(QJsonObject());
     {
         std::lock_guard lock(m_mutex);
         m_receivedBytes.append(line);
+        if (m_responder)
+            reply = m_responder(requestIn(line));
     }
-
-    const Reply reply = respond(requestIn(line));
     if (reply.delayMs > 0 && !sleepUnlessStopping(reply.delayMs))
         return;
     const qsizetype firstPiece = reply.splitAt > 0 ? reply.splitAt : reply.bytes.size();

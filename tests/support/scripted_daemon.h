@@ -27,7 +27,7 @@ public:
         static Reply error(const QString &message);
         static Reply closeWithoutAnswer() { return {}; }
         // Holds the connection open, unanswered, for longer than a client waits.
-        static Reply silent() { return {{}, 0, 0, 12000}; }
+        static Reply silent() { return {{}, 0, 0, 30000}; }
     };
     using Responder = std::function<Reply(const QJsonObject &request)>;
 
@@ -36,19 +36,17 @@ public:
     explicit ScriptedDaemon(QString socketPath, Responder responder = {});
     ~ScriptedDaemon();
 
-    ScriptedDaemon(const ScriptedDaemon &) = delete;
-    ScriptedDaemon &operator=(const ScriptedDaemon &) = delete;
+    Q_DISABLE_COPY_MOVE(ScriptedDaemon)
 
     bool isListening() const { return m_listenFd >= 0; }
     void setResponder(Responder responder);
     // Accept connections and close them at once, without reading.
     void setCloseBeforeReading(bool close) { m_closeBeforeReading = close; }
 
-    // The bytes of each request as they arrived, line feed and anything sent
-    // with it included, and the request lines parsed.
+    // Each request's bytes as they arrived (line feed included), and parsed.
     QList<QByteArray> receivedBytes() const;
     QList<QJsonObject> requests() const;
-    qsizetype requestCount() const;
+    qsizetype requestCount() const { return receivedBytes().size(); }
     QStringList methods() const;
 
     // A standard "status" result for tests that need a well-formed record.
@@ -57,7 +55,6 @@ public:
 private:
     void acceptLoop();
     void serve(int fd);
-    Reply respond(const QJsonObject &request);
     bool sleepUnlessStopping(int ms) const;
 
     QString m_socketPath;
