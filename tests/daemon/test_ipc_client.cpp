@@ -1,359 +1,240 @@
 #include "daemon/ipc_client.h"
+#include "daemon/status_response.h"
 
+#include "ipc_call.h"
 #include "scripted_daemon.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
-
-#include <latch>
-#include <memory>
-#include <mutex>
-#include <numeric>
-#include <thread>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using Reply = ScriptedDaemon::Reply;
+using Decoded = std::optional<StatusResponse>;
+Q_DECLARE_METATYPE(Decoded)
 
 namespace {
 
-// Test data writes JSON with apostrophes for quotes: readable, and no raw
-// strings, whose braces and quotes moc misreads.
+// Test data writes JSON with apostrophes for quotes: moc misreads raw strings.
 QByteArray json(const QByteArray &text)
 {
     return QByteArray(text).replace('\'', '"');
 }
 
-// What one request's completion received, how often it ran, and where.
-struct Completion {
-    QSemaphore finished;
-    std::atomic<int> calls{0};
-    std::mutex mutex;
-    IPCResult result;
-    QThread *thread = nullptr;
-};
-
-std::shared_ptr<Completion> start(IPCClient &client, const QString &method = u"status"_s,
-                                  const std::optional<QJsonObject> &params = std::nullopt)
-{
-    auto completion = std::make_shared<Completion>();
-    client.send(method, params, [completion](const IPCResult &result) {
-        {
-            std::lock_guard lock(completion->mutex);
-            completion->result = result;
-            completion->thread = QThread::currentThread();
-        }
-        ++completion->calls;
-        completion->finished.release();
-    });
-    return completion;
-}
-
-QString show(const IPCResult &result)
-{
-    if (const auto *error = std::get_if<IPCError>(&result))
-        return u"failure: "_s + error->description();
-    const QJsonValue value = std::get<QJsonValue>(result);
-    if (value.isUndefined())
-        return u"value: undefined"_s;
-    const QByteArray wrapped = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return u"value: "_s + QString::fromUtf8(wrapped.mid(1, wrapped.size() - 2));
-}
-
-// Waits without spinning an event loop: the completion runs on a worker.
-QString outcome(const std::shared_ptr<Completion> &completion, int timeoutMs = 5000)
-{
-    if (!completion->finished.tryAcquire(1, timeoutMs))
-        return u"still pending"_s;
-    completion->finished.release();
-    std::lock_guard lock(completion->mutex);
-    return show(completion->result);
-}
-
-QString parserError(const QByteArray &bytes)
+// The parser's own refusal, which the client passes on unchanged.
+QString parserFailure(const QByteArray &bytes)
 {
     QJsonParseError error;
     QJsonDocument::fromJson(bytes, &error);
-    return error.error == QJsonParseError::NoError ? QString() : error.errorString();
+    return u"failure: "_s + error.errorString();
 }
 
-QList<qint64> ids(const ScriptedDaemon &daemon)
+// A record with the required keys only, `changes` put over it and `removed` taken out.
+QJsonObject recordWith(const QByteArray &changes, const QString &removed = {})
 {
-    QList<qint64> seen;
-    for (const QJsonObject &request : daemon.requests())
-        seen.append(request.value(u"id"_s).toInteger());
-    return seen;
+    QJsonObject record = ScriptedDaemon::statusRecord(u"synced"_s);
+    const QJsonObject overrides = QJsonDocument::fromJson(json(changes)).object();
+    for (auto it = overrides.begin(); it != overrides.end(); ++it)
+        record.insert(it.key(), it.value());
+    record.remove(removed);
+    return record;
 }
 
-int openDescriptors()
+StatusResponse decoded(SyncStatus state, qint64 uploads = 0, qint64 downloads = 0)
 {
-    DIR *dir = ::opendir("/proc/self/fd");
-    int count = 0;
-    while (::readdir(dir))
-        ++count;
-    ::closedir(dir);
-    return count;
+    return {state, uploads, downloads, {}, u"~/Tornel"_s, u"http://localhost:8080"_s, {}, {}};
 }
-
-// Takes every free file descriptor but `spare` until destroyed, so that the
-// next socket() of this process fails.
-class DescriptorExhaustion {
-public:
-    explicit DescriptorExhaustion(int spare)
-    {
-        ::getrlimit(RLIMIT_NOFILE, &m_limit);
-        rlimit lowered = m_limit;
-        lowered.rlim_cur = std::min<rlim_t>(m_limit.rlim_cur, 512);
-        ::setrlimit(RLIMIT_NOFILE, &lowered);
-        for (int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC); fd >= 0; fd = ::fcntl(m_taken.front(), F_DUPFD_CLOEXEC, 0))
-            m_taken.push_back(fd);
-        for (int i = 0; i < spare && !m_taken.empty(); ++i) {
-            ::close(m_taken.back());
-            m_taken.pop_back();
-        }
-    }
-    ~DescriptorExhaustion()
-    {
-        for (int fd : m_taken)
-            ::close(fd);
-        ::setrlimit(RLIMIT_NOFILE, &m_limit);
-    }
-
-private:
-    rlimit m_limit{};
-    std::vector<int> m_taken;
-};
 
 } // namespace
+
+char *toString(const Decoded &r)
+{
+    const auto text = [](const std::optional<QString> &value) { return value ? u'"' + *value + u'"' : u"absent"_s; };
+    return QTest::toString(!r ? u"refused"_s : u"%1 up %2 down %3 last %4 folder %5 server %6 user %7 error %8"_s.arg(
+        wireName(r->state), QString::number(r->pendingUploads), QString::number(r->pendingDownloads), text(r->lastSync),
+        text(r->syncFolder), text(r->serverUrl), text(r->userEmail), text(r->errorMessage)));
+}
 
 class TestIPCClient : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        QVERIFY(m_dir.isValid());
-        m_socketPath = m_dir.filePath(u"d.sock"_s);
-    }
-
-    void defaultPathAndConnectFailureConsumeIds()
+    // Ids count from 1, failures use theirs, and each request is one compact
+    // line with "params" only when given.
+    void idsAndFraming()
     {
         qputenv("HOME", m_dir.path().toUtf8());
-        IPCClient client;
-        const QString expectedPath = m_dir.path() + u"/.tornel/daemon.sock"_s;
-        QCOMPARE(client.socketPath(), expectedPath);
-
-        QCOMPARE(outcome(start(client)), u"failure: Failed to connect to daemon at "_s + expectedPath);
-        QVERIFY(QDir(m_dir.path()).mkdir(u".tornel"_s));
-        ScriptedDaemon daemon(expectedPath);
-        QVERIFY(daemon.isListening());
-        QCOMPARE(outcome(start(client)), u"value: {}"_s);
-        QCOMPARE(outcome(start(client)), u"value: {}"_s);
-        QCOMPARE(ids(daemon), (QList<qint64>{2, 3}));
-        QCOMPARE(client.requestId(), qint64(3));
-    }
-
-    void socketCreationFailureConsumesId()
-    {
-        ScriptedDaemon daemon(m_socketPath);
-        QVERIFY(daemon.isListening());
-        IPCClient client(m_socketPath);
+        const QString defaultPath = m_dir.path() + u"/.tornel/daemon.sock"_s;
+        std::optional<ScriptedDaemon> daemon;
+        QList<std::shared_ptr<IPCCall>> calls;
         {
-            // The client's first request starts a fresh worker, which needs
-            // descriptors of its own before the request makes its socket.
-            DescriptorExhaustion exhaustion(descriptorsOfNewWorker());
-            QCOMPARE(outcome(start(client)), u"failure: Failed to create socket"_s);
+            IPCClient client;
+            QCOMPARE(client.socketPath(), defaultPath);
+            calls << startCall(client, u"status"_s);
+            QCOMPARE(outcome(calls.last()), u"failure: Failed to connect to daemon at "_s + defaultPath);
+            QVERIFY(QDir(m_dir.path()).mkdir(u".tornel"_s));
+            daemon.emplace(defaultPath);
+            for (const QByteArray &params : {QByteArray(), QByteArray("{}"), json("{'note':'two\\nlines\\r\\n'}")}) {
+                const QJsonObject given = QJsonDocument::fromJson(params).object();
+                calls << startCall(client, u"login"_s, params.isEmpty() ? std::nullopt : std::optional(given));
+                QCOMPARE(outcome(calls.last()), u"value: {}"_s);
+            }
+        } // the client waits for its workers here: a second call would have come
+        QCOMPARE(daemon->receivedBytes(),
+                 (QByteArrayList{json("{'id':2,'jsonrpc':'2.0','method':'login'}\n"),
+                                 json("{'id':3,'jsonrpc':'2.0','method':'login','params':{}}\n"),
+                                 json("{'id':4,'jsonrpc':'2.0','method':'login','params':{'note':'two\\nlines\\r\\n'}}\n")}));
+        for (const auto &call : calls) {
+            QCOMPARE(call->calls.load(), 1);
+            QVERIFY(call->thread && call->thread != QThread::currentThread());
         }
-        QCOMPARE(outcome(start(client)), u"value: {}"_s);
-        QCOMPARE(ids(daemon), QList<qint64>{2});
     }
 
-    void envelopeAndFraming_data()
-    {
-        QTest::addColumn<QString>("method");
-        QTest::addColumn<QByteArray>("params"); // empty: no params given
-        QTest::addColumn<QByteArray>("expected");
-
-        QTest::newRow("no params") << u"status"_s << QByteArray()
-                                   << json("{'jsonrpc':'2.0','method':'status','id':1}");
-        QTest::newRow("params member for member")
-            << u"login"_s << json("{'email':'ann@example.org','password':'pä ss','serverUrl':'https://sync.example'}")
-            << json("{'jsonrpc':'2.0','method':'login','id':1,"
-                    "'params':{'email':'ann@example.org','password':'pä ss','serverUrl':'https://sync.example'}}");
-        QTest::newRow("empty params kept") << u"pause"_s << QByteArray("{}")
-                                           << json("{'jsonrpc':'2.0','method':'pause','id':1,'params':{}}");
-        QTest::newRow("line breaks inside values")
-            << u"any method"_s << json("{'note':'two\\nlines\\r\\n','n':[1,{'a':null}]}")
-            << json("{'jsonrpc':'2.0','method':'any method','id':1,"
-                    "'params':{'note':'two\\nlines\\r\\n','n':[1,{'a':null}]}}");
-    }
-
-    void envelopeAndFraming()
-    {
-        QFETCH(QString, method);
-        QFETCH(QByteArray, params);
-        QFETCH(QByteArray, expected);
-        ScriptedDaemon daemon(m_socketPath);
-        IPCClient client(m_socketPath);
-
-        std::optional<QJsonObject> given;
-        if (!params.isEmpty())
-            given = QJsonDocument::fromJson(params).object();
-        QCOMPARE(outcome(start(client, method, given)), u"value: {}"_s);
-
-        QCOMPARE(daemon.requestCount(), qsizetype(1));
-        const QByteArray bytes = daemon.receivedBytes().constFirst();
-        QVERIFY2(bytes.endsWith('\n') && bytes.count('\n') == 1 && !bytes.contains('\r'), bytes.constData());
-        const QJsonObject sent = daemon.requests().constFirst();
-        QCOMPARE(sent, QJsonDocument::fromJson(expected).object());
-        QCOMPARE(bytes, QJsonDocument(sent).toJson(QJsonDocument::Compact) + '\n');
-    }
-
-    // Apostrophes stand for quotes in both columns.
-    void answers_data()
+    // Apostrophes stand for quotes; "parser" for the parser's own message.
+    void interpretAnswer_data()
     {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("expected");
-
-        QTest::newRow("result object") << json("{'jsonrpc':'2.0','id':7,'result':{'state':'synced'}}")
-                                       << u"value: {'state':'synced'}"_s;
-        QTest::newRow("empty answer") << QByteArray("{}") << u"value: {}"_s;
-        QTest::newRow("null result") << json("{'result':null}") << u"value: null"_s;
-        QTest::newRow("number result") << json("{'result':3}") << u"value: 3"_s;
-        QTest::newRow("array result") << json("{'result':[1,'a']}") << u"value: [1,'a']"_s;
-        QTest::newRow("line feed after") << QByteArray("{\"result\":true}\n") << u"value: true"_s;
-        QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF{\"result\":1}") << u"value: 1"_s;
-
-        QTest::newRow("error") << json("{'error':{'code':-1,'message':'Invalid email or password'}}")
-                               << u"failure: Invalid email or password"_s;
-        QTest::newRow("error wins over result") << json("{'result':{'a':1},'error':{'message':'busy'}}")
-                                                << u"failure: busy"_s;
-        QTest::newRow("empty error message") << json("{'error':{'message':''},'result':1}") << u"failure: "_s;
-
-        QTest::newRow("error as string") << json("{'error':'boom','result':2}") << u"value: 2"_s;
-        QTest::newRow("error without message") << json("{'error':{'code':5},'result':2}") << u"value: 2"_s;
-        QTest::newRow("message as number") << json("{'error':{'message':42},'result':2}") << u"value: 2"_s;
-        QTest::newRow("message as null") << json("{'error':{'message':null}}") << u"value: {}"_s;
-        QTest::newRow("error as null") << json("{'error':null}") << u"value: {}"_s;
-        QTest::newRow("error as array") << json("{'error':[{'message':'x'}]}") << u"value: {}"_s;
-
-        QTest::newRow("top level array") << json("[{'result':1}]") << u"failure: Invalid response format"_s;
-        QTest::newRow("empty array") << QByteArray("[]") << u"failure: Invalid response format"_s;
+        QTest::newRow("result") << QByteArray("{'jsonrpc':'2.0','id':7,'result':3}") << u"value: 3"_s;
+        QTest::newRow("result absent") << QByteArray("{}") << u"value: {}"_s;
+        QTest::newRow("result null") << QByteArray("{'result':null}") << u"value: null"_s;
+        QTest::newRow("error message") << QByteArray("{'error':{'code':-1,'message':'Invalid'}}") << u"failure: Invalid"_s;
+        QTest::newRow("error wins over result") << QByteArray("{'result':1,'error':{'message':'busy'}}") << u"failure: busy"_s;
+        QTest::newRow("empty error message") << QByteArray("{'error':{'message':''},'result':1}") << u"failure: "_s;
+        QTest::newRow("error as string ignored") << QByteArray("{'error':'boom','result':2}") << u"value: 2"_s;
+        QTest::newRow("message not a string ignored") << QByteArray("{'error':{'message':42},'result':2}") << u"value: 2"_s;
+        QTest::newRow("top level array") << QByteArray("[{'result':1}]") << u"failure: Invalid response format"_s;
+        QTest::newRow("not JSON") << QByteArray("hello\n") << u"parser"_s;
+        QTest::newRow("garbage after the object") << QByteArray("{'result':1} x") << u"parser"_s;
     }
 
-    void answers()
+    void interpretAnswer()
     {
         QFETCH(QByteArray, answer);
         QFETCH(QString, expected);
-        ScriptedDaemon daemon(m_socketPath, [&](const QJsonObject &) { return ScriptedDaemon::Reply::answer(answer); });
-        IPCClient client(m_socketPath);
-        QCOMPARE(outcome(start(client)), expected.replace(u'\'', u'"'));
+        answer = json(answer);
+        expected = expected == "parser"_L1 ? parserFailure(answer) : expected.replace(u'\'', u'"');
+        QCOMPARE(describe(IPCClient::interpretAnswer(answer)), expected);
     }
 
-    // Only an answer cut off needs the daemon to close; every other one is
-    // decided by its bytes while the connection stays open.
-    void unparsableAnswers_data()
+    // Whether the client must keep reading: only the top-level brackets outside strings count.
+    void answerMayContinue_data()
     {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<bool>("daemonCloses");
-        QTest::newRow("text") << QByteArray("hello\n") << false;
-        QTest::newRow("number") << QByteArray("3") << false;
-        QTest::newRow("string") << json("'ok'") << false;
-        QTest::newRow("null") << QByteArray("null") << false;
-        QTest::newRow("garbage after object") << json("{'result':1} x") << false;
-        QTest::newRow("mismatched bracket") << json("{'result':[1}}") << false;
-        QTest::newRow("cut off, then closed") << json("{'result':") << true;
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<bool>("mayContinue");
+        QTest::newRow("nothing yet") << QByteArray() << true;
+        QTest::newRow("blanks, then open") << QByteArray(" \r\n\t{") << true;
+        QTest::newRow("part of a byte order mark") << QByteArray("\xEF\xBB") << true;
+        QTest::newRow("byte order mark, then open") << QByteArray("\xEF\xBB\xBF[") << true;
+        QTest::newRow("closed object") << QByteArray("{}") << false;
+        QTest::newRow("inner value closed") << QByteArray("[{'a':[]}") << true;
+        QTest::newRow("outer array closed") << QByteArray("[{'a':[]}]") << false;
+        QTest::newRow("closers inside a string") << QByteArray("{'a':'} ]") << true;
+        QTest::newRow("escaped quote inside a string") << QByteArray("{'a':'\\'}") << true;
+        QTest::newRow("escaped backslash ends no string") << QByteArray("{'a':'\\\\'}") << false;
+        QTest::newRow("scalar") << QByteArray("3") << false;
+        QTest::newRow("mismatched closer") << QByteArray("{'a':[1}") << false;
     }
 
-    void unparsableAnswers()
+    void answerMayContinue()
     {
-        QFETCH(QByteArray, answer);
-        QFETCH(bool, daemonCloses);
-        const QString expected = parserError(answer);
-        QVERIFY(!expected.isEmpty());
-        ScriptedDaemon daemon(m_socketPath, [&](const QJsonObject &) {
-            ScriptedDaemon::Reply reply = ScriptedDaemon::Reply::answer(answer);
-            reply.holdOpenMs = daemonCloses ? 0 : 20000;
-            return reply;
-        });
-        IPCClient client(m_socketPath);
-        QCOMPARE(outcome(start(client)), u"failure: "_s + expected);
+        QFETCH(QByteArray, received);
+        QFETCH(bool, mayContinue);
+        QCOMPARE(IPCClient::answerMayContinue(json(received)), mayContinue);
     }
 
-    void answerInTwoPieces_data()
+    // The status record: a complete one or nothing.
+    void decodeStatus_data()
     {
-        const QByteArray answer = "\xEF\xBB\xBF" + QJsonDocument(QJsonObject{{u"result"_s, twoPieceResult()}}).toJson(QJsonDocument::Compact);
+        QTest::addColumn<QJsonValue>("result");
+        QTest::addColumn<Decoded>("expected");
+        const auto row = [](const char *name, const char *changes, const Decoded &expected) {
+            QTest::newRow(name) << QJsonValue(recordWith(changes)) << expected;
+        };
+        const QString folder = u"~/Tornel"_s, server = u"http://localhost:8080"_s;
+        row("required keys only", "{}", decoded(SyncStatus::synced));
+        row("every key", "{'state':'error','pendingUploads':4,'pendingDownloads':2,'lastSync':'2024-05-01T10:00:00Z',"
+                         "'userEmail':'ann@example.org','errorMessage':'Disk full'}",
+            StatusResponse{SyncStatus::error, 4, 2, u"2024-05-01T10:00:00Z"_s, folder, server, u"ann@example.org"_s,
+                           u"Disk full"_s});
+        row("optional keys null", "{'lastSync':null,'userEmail':null,'errorMessage':null}", decoded(SyncStatus::synced));
+        row("logged out, strings empty",
+            "{'state':'logged_out','syncFolder':'','serverUrl':'','lastSync':'','userEmail':'','errorMessage':''}",
+            StatusResponse{SyncStatus::loggedOut, 0, 0, u""_s, u""_s, u""_s, u""_s, u""_s});
+        row("syncing", "{'state':'syncing'}", decoded(SyncStatus::syncing));
+        row("paused", "{'state':'paused'}", decoded(SyncStatus::paused));
+        row("counts as 3.0 and 1e2", "{'pendingUploads':3.0,'pendingDownloads':1e2}", decoded(SyncStatus::synced, 3, 100));
+        row("counts at the 64-bit limits", "{'pendingUploads':9223372036854775807,'pendingDownloads':-9223372036854775808}",
+            decoded(SyncStatus::synced, std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()));
+        row("unknown keys ignored", "{'State':'bogus','serverURL':5,'extra':{'n':[1]}}", decoded(SyncStatus::synced));
+
+        for (const QString &key : {u"state"_s, u"pendingUploads"_s, u"pendingDownloads"_s, u"syncFolder"_s, u"serverUrl"_s})
+            QTest::addRow("%s missing", qPrintable(key)) << QJsonValue(recordWith("{}", key)) << Decoded();
+        row("folder null", "{'syncFolder':null}", {});
+        row("count null", "{'pendingDownloads':null}", {});
+        row("state as case name", "{'state':'loggedOut'}", {});
+        row("state in other case", "{'state':'Synced'}", {});
+        row("state as number", "{'state':1}", {});
+        row("count as string", "{'pendingUploads':'3'}", {});
+        row("count with fraction", "{'pendingUploads':3.5}", {});
+        row("count past int64 max", "{'pendingDownloads':9223372036854775808}", {});
+        row("count past int64 min", "{'pendingDownloads':-9999999999999999999}", {});
+        row("folder as number", "{'syncFolder':0}", {});
+        row("lastSync as number", "{'lastSync':1714557600}", {});
+        row("userEmail as number", "{'userEmail':1}", {});
+        row("errorMessage as bool", "{'errorMessage':false}", {});
+        QTest::newRow("result null") << QJsonValue(QJsonValue::Null) << Decoded();
+        QTest::newRow("result a string") << QJsonValue(u"synced"_s) << Decoded();
+        QTest::newRow("result an array holding a record") << QJsonValue(QJsonArray{recordWith("{}")}) << Decoded();
+    }
+
+    void decodeStatus()
+    {
+        QFETCH(QJsonValue, result);
+        QFETCH(Decoded, expected);
+        QCOMPARE(StatusResponse::decode(result), expected);
+    }
+
+    // The receiving loop; `holdOpen`: the daemon keeps the connection open, so
+    // the answer must end by its own bytes.
+    void receiving_data()
+    {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<qsizetype>("splitAt");
-        QTest::newRow("inside byte order mark") << answer << qsizetype(2);
-        QTest::newRow("after opening brace") << answer << qsizetype(4);
-        QTest::newRow("after closers in a string") << answer << answer.indexOf("] ") + 1;
-        QTest::newRow("after a backslash") << answer << answer.indexOf('\\') + 1;
-        QTest::newRow("before the last brace") << answer << answer.size() - 1;
+        QTest::addColumn<bool>("holdOpen");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *name, const QByteArray &answer, bool holdOpen, const QString &expected) {
+            QTest::newRow(name) << answer << qsizetype(0) << holdOpen << expected;
+        };
+        const QByteArray pieces = "\xEF\xBB\xBF" + json("{'result':{'note':'} ] \\' { [','list':[1,{'x':[]}]}}");
+        QTest::newRow("in two pieces, split after closers in a string")
+            << pieces << pieces.indexOf("] ") + 1 << true
+            << QString::fromUtf8(json("value: {'list':[1,{'x':[]}],'note':'} ] \\' { ['}"));
+        row("unparsable", "hello\n", true, parserFailure("hello\n"));
+        row("cut off, then closed", json("{'result':"), false, parserFailure(json("{'result':")));
+        row("closed without answer", {}, false, u"failure: No response from daemon"_s);
+        const QByteArray exactly = json("{'result':'") + QByteArray(IPCClient::receiveBufferSize - 13, 'a') + "\"}";
+        row("exactly 1 MiB", exactly, true, u"value: \""_s + QString(exactly.size() - 13, u'a') + u'"');
+        const QByteArray over = exactly.chopped(2) + "a\"}";
+        row("one byte over 1 MiB", over, true, parserFailure(over.first(IPCClient::receiveBufferSize)));
     }
 
-    void answerInTwoPieces()
+    void receiving()
     {
         QFETCH(QByteArray, answer);
         QFETCH(qsizetype, splitAt);
+        QFETCH(bool, holdOpen);
+        QFETCH(QString, expected);
         ScriptedDaemon daemon(m_socketPath, [&](const QJsonObject &) {
-            ScriptedDaemon::Reply reply = ScriptedDaemon::Reply::answer(answer);
+            Reply reply = Reply::answer(answer);
             reply.splitAt = splitAt;
-            reply.pauseBetweenPiecesMs = 200;
-            reply.holdOpenMs = 20000; // the answer must end by its own brackets
+            reply.holdOpenMs = holdOpen ? 20000 : 0;
             return reply;
         });
         IPCClient client(m_socketPath);
-        QCOMPARE(outcome(start(client)), show(QJsonValue(twoPieceResult())));
-    }
-
-    void answerSizeLimit_data()
-    {
-        QTest::addColumn<qsizetype>("size");
-        QTest::newRow("exactly 1 MiB") << qsizetype(IPCClient::receiveBufferSize);
-        QTest::newRow("one byte more") << qsizetype(IPCClient::receiveBufferSize + 1);
-        QTest::newRow("far more") << qsizetype(3 * IPCClient::receiveBufferSize);
-    }
-
-    void answerSizeLimit()
-    {
-        QFETCH(qsizetype, size);
-        QByteArray answer = json("{'result':'");
-        answer += QByteArray(size - answer.size() - 2, 'a') + "\"}";
-        ScriptedDaemon daemon(m_socketPath, [&](const QJsonObject &) { return ScriptedDaemon::Reply::answer(answer); });
-        IPCClient client(m_socketPath);
-
-        const QString received = outcome(start(client));
-        if (size <= IPCClient::receiveBufferSize)
-            QCOMPARE(received, u"value: \""_s + QString(size - 13, u'a') + u'"');
-        else
-            QCOMPARE(received, u"failure: "_s + parserError(answer.left(IPCClient::receiveBufferSize)));
-    }
-
-    void closedWithoutAnswer()
-    {
-        ScriptedDaemon daemon(m_socketPath, [](const QJsonObject &) { return ScriptedDaemon::Reply::closeWithoutAnswer(); });
-        IPCClient client(m_socketPath);
-        QCOMPARE(outcome(start(client)), u"failure: No response from daemon"_s);
-    }
-
-    void silentDaemonTimesOut()
-    {
-        ScriptedDaemon daemon(m_socketPath, [](const QJsonObject &) { return ScriptedDaemon::Reply::silent(); });
-        IPCClient client(m_socketPath);
-        QElapsedTimer waited;
-        waited.start();
-        QCOMPARE(outcome(start(client), 15000), u"failure: No response from daemon"_s);
-        QVERIFY2(waited.elapsed() >= 9500, qPrintable(QString::number(waited.elapsed())));
+        QCOMPARE(outcome(startCall(client, u"status"_s)), expected);
     }
 
     void peerClosingBeforeReadingDoesNotKillProcess()
@@ -366,135 +247,53 @@ private slots:
         // time to close before the first byte is written (the broken pipe case).
         const QJsonObject params{{u"blob"_s, QString(4 * IPCClient::receiveBufferSize, u'x')}};
         for (int attempt = 0; attempt < 3; ++attempt)
-            QCOMPARE(outcome(start(client, u"login"_s, params)), u"failure: Failed to send request"_s);
-    }
-
-    void socketPathThatDoesNotFitIsNotCut_data()
-    {
-        QTest::addColumn<int>("length");
-        QTest::newRow("fits with terminator") << 107;
-        QTest::newRow("fills the field") << 108;
-        QTest::newRow("longer than the field") << 150;
+            QCOMPARE(outcome(startCall(client, u"login"_s, params)), u"failure: Failed to send request"_s);
     }
 
     void socketPathThatDoesNotFitIsNotCut()
     {
-        QFETCH(int, length);
-        const QString directory = m_dir.path() + u'/';
-        const QString path = directory + QString(length - directory.size(), u's');
-        QCOMPARE(path.toUtf8().size(), length);
-        // Listens where a path cut to the address field would lead.
-        ScriptedDaemon daemon(path.left(108));
-        QVERIFY(daemon.isListening());
-        IPCClient client(path);
-
-        const QString received = outcome(start(client));
-        if (length < 108) {
-            QCOMPARE(received, u"value: {}"_s);
-        } else {
-            QCOMPARE(received, u"failure: Failed to connect to daemon at "_s + path);
-            QCOMPARE(daemon.requestCount(), qsizetype(0));
+        // 107 bytes fit with the terminating zero; 108 fill the field and would be cut.
+        for (const int length : {107, 108}) {
+            const QString path = m_dir.path() + u'/' + QString(length - m_dir.path().size() - 1, u's');
+            ScriptedDaemon daemon(path.left(108)); // where a path cut to the field would lead
+            QVERIFY(daemon.isListening());
+            IPCClient client(path);
+            QCOMPARE(outcome(startCall(client, u"status"_s)),
+                     length < 108 ? u"value: {}"_s : u"failure: Failed to connect to daemon at "_s + path);
         }
     }
 
-    void completionRunsOnceOnWorker_data()
+    void silentDaemonHoldsUpNoOtherRequest()
     {
-        QTest::addColumn<bool>("daemonListening");
-        QTest::newRow("answered") << true;
-        QTest::newRow("failed") << false;
-    }
-
-    void completionRunsOnceOnWorker()
-    {
-        QFETCH(bool, daemonListening);
-        std::optional<ScriptedDaemon> daemon;
-        if (daemonListening)
-            daemon.emplace(m_socketPath);
-        std::shared_ptr<Completion> completion;
-        {
-            IPCClient client(m_socketPath);
-            completion = start(client);
-            QVERIFY(outcome(completion) != u"still pending"_s);
-        } // the client waits for its requests here
-        QCOMPARE(completion->calls.load(), 1);
-        QVERIFY(completion->thread != nullptr);
-        QVERIFY(completion->thread != QThread::currentThread());
-    }
-
-    void concurrentRequestsCarryDistinctIds()
-    {
-        constexpr int senders = 12;
+        // Polls stuck on a silent daemon (one every 2 s, each waiting 10 s) hold up
+        // none of the requests after them, which run at once with distinct ids.
         ScriptedDaemon daemon(m_socketPath, [](const QJsonObject &request) {
-            ScriptedDaemon::Reply reply = ScriptedDaemon::Reply::result(request.value(u"id"_s));
-            reply.delayMs = 200;
+            Reply reply = request.value(u"method"_s) == u"status"_s ? Reply::silent() : Reply::result(request.value(u"id"_s));
+            reply.delayMs = reply.holdOpenMs ? 0 : 200;
             return reply;
         });
         IPCClient client(m_socketPath);
-
-        std::latch ready(senders);
-        std::vector<std::shared_ptr<Completion>> completions(senders);
-        std::vector<std::thread> threads;
-        for (int i = 0; i < senders; ++i) {
-            threads.emplace_back([&, i] {
-                ready.arrive_and_wait();
-                completions[size_t(i)] = start(client);
-            });
-        }
-        for (std::thread &thread : threads)
-            thread.join();
-
-        QList<int> answered;
-        for (const auto &completion : completions)
-            answered.append(outcome(completion).remove(u"value: "_s).toInt());
-        std::sort(answered.begin(), answered.end());
-        QList<int> expected(senders);
-        std::iota(expected.begin(), expected.end(), 1);
-        QCOMPARE(answered, expected);
-        QCOMPARE(client.requestId(), qint64(senders));
-        QVERIFY(daemon.maxConcurrentConnections() > 1);
-    }
-
-    void stuckRequestsDoNotDelayLaterOnes()
-    {
-        constexpr int stuck = 6; // a poll every 2 s while each waits 10 s
-        IPCClient client(m_socketPath);
-        auto daemon = std::make_unique<ScriptedDaemon>(m_socketPath, [](const QJsonObject &request) {
-            return request.value(u"method"_s) == u"status"_s ? ScriptedDaemon::Reply::silent()
-                                                             : ScriptedDaemon::Reply::result(u"done"_s);
-        });
-        std::vector<std::shared_ptr<Completion>> polls;
-        for (int i = 0; i < stuck; ++i)
-            polls.push_back(start(client));
-        QTRY_COMPARE(daemon->requestCount(), qsizetype(stuck));
-
-        QCOMPARE(outcome(start(client, u"login"_s, QJsonObject{{u"email"_s, u"a@b"_s}})), u"value: \"done\""_s);
-        QCOMPARE(outcome(start(client, u"pause"_s)), u"value: \"done\""_s);
-
-        daemon.reset(); // closes the held connections
+        QElapsedTimer waited;
+        waited.start();
+        QList<std::shared_ptr<IPCCall>> polls, others;
+        for (int i = 0; i < 6; ++i)
+            polls << startCall(client, u"status"_s);
+        QTRY_COMPARE(daemon.requestCount(), qsizetype(6));
+        for (int i = 0; i < 8; ++i)
+            others << startCall(client, u"pause"_s);
+        QStringList answered;
+        for (const auto &call : others)
+            answered << outcome(call);
+        answered.sort();
+        QCOMPARE(answered.join(u' '), u"value: 10 value: 11 value: 12 value: 13 value: 14 value: 7 value: 8 value: 9"_s);
         for (const auto &poll : polls)
-            QCOMPARE(outcome(poll), u"failure: No response from daemon"_s);
+            QCOMPARE(outcome(poll, 15000), u"failure: No response from daemon"_s);
+        QVERIFY2(waited.elapsed() >= 9500, qPrintable(QString::number(waited.elapsed())));
     }
 
 private:
-    // Brackets and an escaped quote inside a string must not end the answer.
-    static QJsonObject twoPieceResult()
-    {
-        return QJsonObject{{u"note"_s, u"} ] \" { ["_s}, {u"list"_s, QJsonArray{1, QJsonObject{{u"x"_s, QJsonArray()}}}}};
-    }
-
-    // How many descriptors a worker thread opens when it starts.
-    static int descriptorsOfNewWorker()
-    {
-        const int before = openDescriptors();
-        std::atomic<int> during{0};
-        QThreadPool pool;
-        pool.start([&] { during = openDescriptors(); });
-        pool.waitForDone();
-        return during - before;
-    }
-
     QTemporaryDir m_dir;
-    QString m_socketPath;
+    const QString m_socketPath = m_dir.filePath(u"d.sock"_s);
 };
 
 QTEST_GUILESS_MAIN(TestIPCClient)

@@ -29,19 +29,28 @@ void writeAll(int fd, const char *data, size_t size)
     }
 }
 
+ScriptedDaemon::Reply jsonRpc(const char *member, const QJsonValue &value)
+{
+    const QJsonObject envelope{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")}, {QLatin1String(member), value}};
+    return ScriptedDaemon::Reply::answer(QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n');
+}
+
+QJsonObject requestIn(const QByteArray &received)
+{
+    const qsizetype lineFeed = received.indexOf('\n');
+    return QJsonDocument::fromJson(lineFeed < 0 ? received : received.first(lineFeed)).object();
+}
+
 } // namespace
 
 ScriptedDaemon::Reply ScriptedDaemon::Reply::result(const QJsonValue &value)
 {
-    QJsonObject envelope{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")}, {QStringLiteral("result"), value}};
-    return answer(QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n');
+    return jsonRpc("result", value);
 }
 
 ScriptedDaemon::Reply ScriptedDaemon::Reply::error(const QString &message)
 {
-    QJsonObject envelope{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                       {QStringLiteral("error"), QJsonObject{{QStringLiteral("code"), -32000}, {QStringLiteral("message"), message}}}};
-    return answer(QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n');
+    return jsonRpc("error", QJsonObject{{QStringLiteral("code"), -32000}, {QStringLiteral("message"), message}});
 }
 
 ScriptedDaemon::ScriptedDaemon(QString socketPath, Responder responder)
@@ -57,10 +66,8 @@ ScriptedDaemon::ScriptedDaemon(QString socketPath, Responder responder)
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
     ::unlink(path.constData());
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return;
     if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 || ::listen(fd, 64) != 0) {
-        ::close(fd);
+        ::close(fd); // a failed socket() fails bind too
         return;
     }
     m_listenFd = fd;
@@ -80,22 +87,15 @@ ScriptedDaemon::~ScriptedDaemon()
         ::close(m_listenFd);
         ::unlink(m_socketPath.toUtf8().constData());
     }
-    for (int fd : m_wakeFds) {
+    for (int fd : m_wakeFds)
         if (fd >= 0)
             ::close(fd);
-    }
 }
 
 void ScriptedDaemon::setResponder(Responder responder)
 {
     std::lock_guard lock(m_mutex);
     m_responder = std::move(responder);
-}
-
-QList<QByteArray> ScriptedDaemon::rawRequests() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_rawRequests;
 }
 
 QList<QByteArray> ScriptedDaemon::receivedBytes() const
@@ -107,15 +107,9 @@ QList<QByteArray> ScriptedDaemon::receivedBytes() const
 QList<QJsonObject> ScriptedDaemon::requests() const
 {
     QList<QJsonObject> parsed;
-    for (const QByteArray &raw : rawRequests())
-        parsed.append(QJsonDocument::fromJson(raw).object());
+    for (const QByteArray &received : receivedBytes())
+        parsed.append(requestIn(received));
     return parsed;
-}
-
-qsizetype ScriptedDaemon::requestCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_rawRequests.size();
 }
 
 QStringList ScriptedDaemon::methods() const
@@ -145,23 +139,10 @@ void ScriptedDaemon::acceptLoop()
             continue;
         std::lock_guard lock(m_mutex);
         m_connections.emplace_back([this, fd] {
-            const int serving = ++m_concurrent;
-            int most = m_maxConcurrent;
-            while (most < serving && !m_maxConcurrent.compare_exchange_weak(most, serving)) {
-            }
             serve(fd);
             ::close(fd);
-            --m_concurrent;
         });
     }
-}
-
-ScriptedDaemon::Reply ScriptedDaemon::respond(const QJsonObject &request)
-{
-    std::lock_guard lock(m_mutex);
-    if (m_responder)
-        return m_responder(request);
-    return Reply::result(QJsonObject());
 }
 
 // False when the daemon is being torn down before `ms` have passed.
@@ -184,32 +165,19 @@ void ScriptedDaemon::serve(int fd)
             break;
         line.append(chunk, n);
     }
+    Reply reply = Reply::result(QJsonObject());
     {
         std::lock_guard lock(m_mutex);
         m_receivedBytes.append(line);
-        line.truncate(line.indexOf('\n') < 0 ? line.size() : line.indexOf('\n'));
-        m_rawRequests.append(line);
+        if (m_responder)
+            reply = m_responder(requestIn(line));
     }
-
-    const Reply reply = respond(QJsonDocument::fromJson(line).object());
     if (reply.delayMs > 0 && !sleepUnlessStopping(reply.delayMs))
         return;
-    switch (reply.kind) {
-    case Reply::Kind::Answer:
-        if (reply.splitAt > 0 && reply.splitAt < reply.bytes.size()) {
-            writeAll(fd, reply.bytes.constData(), size_t(reply.splitAt));
-            sleepUnlessStopping(reply.pauseBetweenPiecesMs);
-            writeAll(fd, reply.bytes.constData() + reply.splitAt, size_t(reply.bytes.size() - reply.splitAt));
-        } else {
-            writeAll(fd, reply.bytes.constData(), size_t(reply.bytes.size()));
-        }
-        if (reply.holdOpenMs > 0)
-            sleepUnlessStopping(reply.holdOpenMs);
-        break;
-    case Reply::Kind::Silent:
-        sleepUnlessStopping(12000);
-        break;
-    case Reply::Kind::CloseWithoutAnswer:
-        break;
-    }
+    const qsizetype firstPiece = reply.splitAt > 0 ? reply.splitAt : reply.bytes.size();
+    writeAll(fd, reply.bytes.constData(), size_t(firstPiece));
+    if (firstPiece < reply.bytes.size() && sleepUnlessStopping(100))
+        writeAll(fd, reply.bytes.constData() + firstPiece, size_t(reply.bytes.size() - firstPiece));
+    if (reply.holdOpenMs > 0)
+        sleepUnlessStopping(reply.holdOpenMs);
 }

@@ -15,24 +15,19 @@
 // on its own thread: it reads one request line and answers as scripted.
 class ScriptedDaemon {
 public:
+    // Writes `bytes` (in two pieces 100 ms apart when splitAt > 0), then closes.
     struct Reply {
-        enum class Kind {
-            Answer,             // write `bytes` (in two pieces when splitAt > 0)
-            CloseWithoutAnswer, // read the request, then close
-            Silent,             // read the request, then hold the connection open
-        };
-        Kind kind = Kind::Answer;
         QByteArray bytes;
         qsizetype splitAt = 0;
-        int pauseBetweenPiecesMs = 50;
         int delayMs = 0;    // before answering
         int holdOpenMs = 0; // after answering, before closing
 
-        static Reply answer(QByteArray bytes) { return {Kind::Answer, std::move(bytes)}; }
+        static Reply answer(QByteArray bytes) { return {std::move(bytes)}; }
         static Reply result(const QJsonValue &value);
         static Reply error(const QString &message);
-        static Reply closeWithoutAnswer() { return {Kind::CloseWithoutAnswer, {}}; }
-        static Reply silent() { return {Kind::Silent, {}}; }
+        static Reply closeWithoutAnswer() { return {}; }
+        // Holds the connection open, unanswered, for longer than a client waits.
+        static Reply silent() { return {{}, 0, 0, 30000}; }
     };
     using Responder = std::function<Reply(const QJsonObject &request)>;
 
@@ -41,24 +36,18 @@ public:
     explicit ScriptedDaemon(QString socketPath, Responder responder = {});
     ~ScriptedDaemon();
 
-    ScriptedDaemon(const ScriptedDaemon &) = delete;
-    ScriptedDaemon &operator=(const ScriptedDaemon &) = delete;
+    Q_DISABLE_COPY_MOVE(ScriptedDaemon)
 
     bool isListening() const { return m_listenFd >= 0; }
     void setResponder(Responder responder);
     // Accept connections and close them at once, without reading.
     void setCloseBeforeReading(bool close) { m_closeBeforeReading = close; }
 
-    // Raw request lines (without the line feed) and their parsed objects.
-    QList<QByteArray> rawRequests() const;
-    QList<QJsonObject> requests() const;
-    qsizetype requestCount() const;
-    QStringList methods() const;
-    // The bytes of each request as they arrived, line feed and anything sent
-    // with it included.
+    // Each request's bytes as they arrived (line feed included), and parsed.
     QList<QByteArray> receivedBytes() const;
-    // The most connections that were being served at one time.
-    int maxConcurrentConnections() const { return m_maxConcurrent; }
+    QList<QJsonObject> requests() const;
+    qsizetype requestCount() const { return receivedBytes().size(); }
+    QStringList methods() const;
 
     // A standard "status" result for tests that need a well-formed record.
     static QJsonObject statusRecord(const QString &state, qint64 uploads = 0, qint64 downloads = 0);
@@ -66,7 +55,6 @@ public:
 private:
     void acceptLoop();
     void serve(int fd);
-    Reply respond(const QJsonObject &request);
     bool sleepUnlessStopping(int ms) const;
 
     QString m_socketPath;
@@ -76,10 +64,7 @@ private:
     std::atomic<bool> m_closeBeforeReading{false};
     mutable std::mutex m_mutex;
     Responder m_responder;
-    QList<QByteArray> m_rawRequests;
     QList<QByteArray> m_receivedBytes;
-    std::atomic<int> m_concurrent{0};
-    std::atomic<int> m_maxConcurrent{0};
     std::vector<std::thread> m_connections;
     std::thread m_acceptThread;
 };
