@@ -31,8 +31,13 @@ QString inheritance(qint64 pid)
     const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
     static const QRegularExpression mask(QStringLiteral("^(SigBlk|SigIgn):\\s+(\\S+)$"), QRegularExpression::MultilineOption);
     QString found = QStringLiteral("fds ") + entriesOf(QStringLiteral("/proc/%1/fd").arg(pid)).join(u' ');
-    for (const QRegularExpressionMatch &match : mask.globalMatch(QString::fromLatin1(text)))
-        found += u' ' + match.captured(1) + u' ' + match.captured(2);
+    // Signals 32 and 33 belong to the C library, which refuses to change
+    // them; make, for one, hands them on ignored to everything it runs.
+    constexpr quint64 reservedByLibc = 0x180000000;
+    for (const QRegularExpressionMatch &match : mask.globalMatch(QString::fromLatin1(text))) {
+        const quint64 set = match.captured(2).toULongLong(nullptr, 16) & ~reservedByLibc;
+        found += u' ' + match.captured(1) + QStringLiteral(" %1").arg(set, 16, 16, QLatin1Char('0'));
+    }
     return found;
 }
 
