@@ -1,8 +1,11 @@
 // One status request through IPCClient (connect, send, receive, parse,
-// decode, hand to the main thread with a queued call) against a raw
-// Unix-socket exchange of the same bytes with the same zero-filled 1 MiB
-// buffer, both against one in-process daemon thread, in the same run.
-// Prints the medians of the repetitions and their ratio.
+// decode, hand to the main thread with a queued call) against the floor's way
+// of doing it: a raw Unix-socket exchange of the same bytes, with a fresh
+// zero-filled 1 MiB buffer, on a pool thread, and the answer handed to the
+// main thread with a queued call; all against one in-process daemon thread,
+// in the same run. For reference also the raw exchange on the calling thread
+// and the two hand-offs alone. Prints the medians of the repetitions and the
+// ratios.
 #include "daemon/ipc_client.h"
 #include "daemon/status_response.h"
 
@@ -226,7 +229,9 @@ int main(int argc, char *argv[])
     std::printf("\nmedian one request: raw exchange %.1f us, raw on a worker + queued call %.1f us, IPCClient %.1f us"
                 " (the two hand-offs alone: %.1f us)\n",
                 raw, median("rawExchangeOnWorker"), client, median("threadHandoffs"));
-    std::printf("ratio IPCClient / raw exchange: %.2f (target <= 1.5)\n", client / raw);
-    std::printf("ratio IPCClient / raw on a worker + queued call: %.2f\n", client / median("rawExchangeOnWorker"));
+    const double floorWay = median("rawExchangeOnWorker");
+    std::printf("ratio IPCClient / raw exchange: %.2f\n", client / raw);
+    std::printf("ratio IPCClient / the floor's way (raw on a worker + queued call): %.2f (target <= 1.15: %s)\n",
+                client / floorWay, client / floorWay <= 1.15 ? "met" : "MISSED");
     return 0;
 }

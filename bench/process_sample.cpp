@@ -41,7 +41,10 @@ std::optional<ProcessSample> ProcessSample::of(pid_t pid)
         const QString taskBase = base + QStringLiteral("/task/") + task;
         sample.cpuNs += readProc(taskBase + QStringLiteral("/schedstat")).split(' ').value(0).toLongLong();
         const QByteArray taskStatus = readProc(taskBase + QStringLiteral("/status"));
-        sample.contextSwitches += field(taskStatus, "voluntary_ctxt_switches") + field(taskStatus, "nonvoluntary_ctxt_switches");
+        const qint64 voluntary = field(taskStatus, "voluntary_ctxt_switches");
+        sample.contextSwitches += voluntary + field(taskStatus, "nonvoluntary_ctxt_switches");
+        if (task.toInt() == pid)
+            sample.mainThreadWakeups = voluntary;
     }
     return sample;
 }

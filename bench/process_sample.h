@@ -16,6 +16,8 @@ struct ProcessSample {
     int threads = 0;
     int fds = 0;
     qint64 contextSwitches = 0;
+    // Times the main thread went to sleep and was woken again.
+    qint64 mainThreadWakeups = 0;
 
     // Absent once the process is gone.
     static std::optional<ProcessSample> of(pid_t pid);

@@ -1,5 +1,6 @@
-// The floor for the idle benchmark: the least a tray companion of this kind
-// can be. A tray icon, a hidden 320x400 panel, and a status request to the
+// The floor for the benchmarks: the least a tray companion of this kind can
+// be. A tray icon, a hidden 320x400 panel that a click on the icon shows as a
+// popup under it (a click outside closes it), and a status request to the
 // daemon's socket every 2 seconds on a pool thread, with a fresh zero-filled
 // 1 MiB receive buffer per request and the answer handed to the main thread.
 #include <QApplication>
@@ -69,8 +70,14 @@ int main(int argc, char *argv[])
     tray.show();
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         std::fputs("tornel-floor: no system tray; the icon is not shown\n", stderr);
-    QWidget panel;
+    QWidget panel(nullptr, Qt::Popup | Qt::FramelessWindowHint);
     panel.resize(320, 400);
+    QObject::connect(&tray, &QSystemTrayIcon::activated, &panel, [&](QSystemTrayIcon::ActivationReason reason) {
+        if (reason != QSystemTrayIcon::Trigger || panel.isVisible())
+            return;
+        panel.move(qMax(0, tray.geometry().center().x() - panel.width() / 2), tray.geometry().bottom() + 1);
+        panel.show();
+    });
 
     const QByteArray socketPath = (QDir::homePath() + QStringLiteral("/.tornel/daemon.sock")).toUtf8();
     std::atomic<qint64> nextId{0};
