@@ -46,6 +46,33 @@ constexpr std::array<RelativeUnit, 7> relativeUnits{{
     {UCAL_SECOND, UDAT_REL_UNIT_SECOND},
 }};
 
+// Making a calendar and a relative-date formatter loads locale data and costs
+// far more than the phrase: each thread keeps the pair for the locale it last
+// formatted in. The calendar counts in the time zone that was ICU's default
+// when it was made.
+struct RelativeDateTools {
+    QString localeId;
+    std::unique_ptr<icu::Calendar> calendar;
+    std::unique_ptr<icu::RelativeDateTimeFormatter> formatter;
+};
+
+RelativeDateTools *relativeDateToolsFor(const QString &localeId)
+{
+    thread_local RelativeDateTools tools;
+    if (tools.formatter && tools.localeId == localeId)
+        return &tools;
+    tools = {};
+    const icu::Locale locale(localeId.toLatin1().constData());
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(locale, status));
+    auto formatter = std::make_unique<icu::RelativeDateTimeFormatter>(locale, nullptr, UDAT_STYLE_LONG,
+                                                                      UDISPCTX_CAPITALIZATION_NONE, status);
+    if (U_FAILURE(status))
+        return nullptr;
+    tools = {localeId, std::move(calendar), std::move(formatter)};
+    return &tools;
+}
+
 } // namespace
 
 SyncState::SyncState(QObject *parent) : QObject(parent) {}
@@ -269,29 +296,27 @@ QString SyncState::lastSyncTextFor(const std::optional<QDateTime> &lastSync, con
     if (!lastSync || !lastSync->isValid() || !now.isValid())
         return {};
 
-    const icu::Locale locale(localeId.toLatin1().constData());
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::Calendar> calendar(icu::Calendar::createInstance(locale, status));
-    const icu::RelativeDateTimeFormatter formatter(locale, nullptr, UDAT_STYLE_LONG,
-                                                   UDISPCTX_CAPITALIZATION_NONE, status);
-    if (U_FAILURE(status))
+    RelativeDateTools *tools = relativeDateToolsFor(localeId);
+    if (!tools)
         return {};
+    icu::Calendar &calendar = *tools->calendar;
 
     // Walk from now towards the sync time, largest unit first; each step
     // consumes its whole units, so the first non-zero count names the unit.
-    calendar->setTime(UDate(now.toMSecsSinceEpoch()), status);
+    UErrorCode status = U_ZERO_ERROR;
+    calendar.setTime(UDate(now.toMSecsSinceEpoch()), status);
     const UDate target = UDate(lastSync->toMSecsSinceEpoch());
     RelativeUnit chosen = relativeUnits.back();
     int32_t count = 0;
     for (const RelativeUnit &unit : relativeUnits) {
-        count = calendar->fieldDifference(target, unit.field, status);
+        count = calendar.fieldDifference(target, unit.field, status);
         if (count != 0) {
             chosen = unit;
             break;
         }
     }
     icu::UnicodeString phrase;
-    formatter.formatNumeric(double(count), chosen.unit, phrase, status);
+    tools->formatter->formatNumeric(double(count), chosen.unit, phrase, status);
     if (U_FAILURE(status))
         return {};
     return u"Last synced "_s + toQString(phrase);

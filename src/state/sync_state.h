@@ -69,8 +69,9 @@ public:
     static std::optional<QDateTime> parseLastSync(const QString &text);
     static QString statusTextFor(SyncStatus status, qint64 pendingUploads, qint64 pendingDownloads,
                                  const std::optional<QString> &errorMessage);
-    // `localeId` is an ICU locale id such as "en_US"; calendar units are
-    // counted in ICU's default time zone.
+    // `localeId` is an ICU locale id such as "en_US". Each thread keeps the
+    // formatter of the locale it used last; calendar units are counted in the
+    // time zone that was ICU's default when that formatter was made.
     static QString lastSyncTextFor(const std::optional<QDateTime> &lastSync, const QDateTime &now,
                                    const QString &localeId);
 
