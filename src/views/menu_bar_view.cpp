@@ -89,13 +89,16 @@ void MenuBarView::perform(PanelCommand command)
 void MenuBarView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    // The last-sync phrase is relative to now: bring it up to date on opening.
+    // Whatever changed while hidden, and the last-sync phrase, which is
+    // relative to now. While shown, each poll's answer refreshes it again.
     refresh();
 }
 
 void MenuBarView::scheduleRefresh()
 {
-    if (m_refreshQueued)
+    // A hidden panel shows nothing: it is brought up to date as it is shown,
+    // so the model's answers cost it nothing meanwhile.
+    if (m_refreshQueued || !isVisible())
         return;
     m_refreshQueued = true;
     QMetaObject::invokeMethod(

@@ -12,7 +12,9 @@ class SyncState;
 
 // The panel under the tray icon: a header, then either the status and the
 // commands or the login form. Everything shown is read from SyncState at
-// each refresh; the only state of its own is whether the login form is up.
+// each refresh, which happens as the panel is shown and, while it is shown,
+// as the model announces; the only state of its own is whether the login
+// form is up.
 class MenuBarView : public QWidget {
     Q_OBJECT
 public:
