@@ -112,14 +112,23 @@ private:
 };
 
 // Receives until the bytes form one complete JSON text, cannot become one, the
-// peer closes, the buffer is full, or the deadline passes.
-qsizetype receiveAnswer(int fd, std::vector<char> &buffer)
+// peer closes, the limit is reached, or the deadline passes. The buffer grows
+// as bytes arrive, without being cleared, so the usual answer of a few hundred
+// bytes costs one small allocation rather than the whole limit.
+QByteArray receiveAnswer(int fd)
 {
     using Clock = std::chrono::steady_clock;
+    constexpr qsizetype firstSize = 4096;
     const auto deadline = Clock::now() + std::chrono::seconds(IPCClient::receiveTimeoutSeconds);
     AnswerScanner scanner;
+    QByteArray buffer;
     qsizetype received = 0;
-    while (received < qsizetype(buffer.size())) {
+    for (;;) {
+        if (received == buffer.size()) {
+            if (received >= IPCClient::receiveBufferSize)
+                break;
+            buffer.resize(qMin(qMax(firstSize, 2 * received), qsizetype(IPCClient::receiveBufferSize)));
+        }
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             break;
@@ -127,18 +136,19 @@ qsizetype receiveAnswer(int fd, std::vector<char> &buffer)
         timeout.tv_sec = time_t(left.count() / 1'000'000);
         timeout.tv_usec = suseconds_t(left.count() % 1'000'000);
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-        const ssize_t n = ::recv(fd, buffer.data() + received, buffer.size() - size_t(received), 0);
+        const ssize_t n = ::recv(fd, buffer.data() + received, size_t(buffer.size() - received), 0);
         // A receive with a timeout is not restarted after a signal handler ran.
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 1)
             break;
-        const bool mayContinue = scanner.feed(buffer.data() + received, n);
+        const bool mayContinue = scanner.feed(buffer.constData() + received, n);
         received += n;
         if (!mayContinue)
             break;
     }
-    return received;
+    buffer.truncate(received);
+    return buffer;
 }
 
 } // namespace
@@ -188,11 +198,10 @@ IPCResult IPCClient::sendSync(Shared &shared, const QString &method, const std::
     if (sent != ssize_t(request.size()))
         return IPCError{QStringLiteral("Failed to send request")};
 
-    std::vector<char> buffer(receiveBufferSize, 0);
-    const qsizetype received = receiveAnswer(fd, buffer);
-    if (received < 1)
+    const QByteArray answer = receiveAnswer(fd);
+    if (answer.isEmpty())
         return IPCError{QStringLiteral("No response from daemon")};
-    return interpretAnswer(QByteArray(buffer.data(), received));
+    return interpretAnswer(answer);
 }
 
 IPCResult IPCClient::interpretAnswer(const QByteArray &answer)
