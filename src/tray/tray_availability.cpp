@@ -6,9 +6,11 @@
 #include <QDBusVariant>
 #include <QGuiApplication>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
 
 namespace {
 
@@ -17,7 +19,6 @@ const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString watcherInterface = QStringLiteral("org.kde.StatusNotifierWatcher");
 // A watcher that hangs must not hold up the companion for D-Bus's default 25 s.
 constexpr int queryTimeoutMs = 2000;
-constexpr int x11PollIntervalMs = 1000;
 
 // Whether the session bus has a StatusNotifierItem watcher with a registered
 // host (the panel that draws the items).
@@ -43,6 +44,14 @@ int displayScreen()
         return 0;
     std::free(host);
     return screen;
+}
+
+xcb_window_t rootWindow(xcb_connection_t *connection, int screen)
+{
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screen && screens.rem > 1; ++i)
+        xcb_screen_next(&screens);
+    return screens.data->root;
 }
 
 } // namespace
@@ -85,7 +94,8 @@ void TrayAvailability::watchX11TraySelection()
     if (QGuiApplication::platformName() != u"xcb" || !x11 || !x11->connection())
         return;
     m_x11 = x11->connection();
-    const QByteArray name = "_NET_SYSTEM_TRAY_S" + QByteArray::number(displayScreen());
+    const int screen = displayScreen();
+    const QByteArray name = "_NET_SYSTEM_TRAY_S" + QByteArray::number(screen);
     xcb_intern_atom_reply_t *atom =
         xcb_intern_atom_reply(m_x11, xcb_intern_atom(m_x11, 0, quint16(name.size()), name.constData()), nullptr);
     if (!atom)
@@ -93,20 +103,22 @@ void TrayAvailability::watchX11TraySelection()
     m_x11Selection = atom->atom;
     std::free(atom);
 
+    // A tray that starts later takes the selection, and XFixes tells of it
+    // (the MANAGER message a tray also sends is not to be counted on). Asked
+    // for before the owner is checked, so no tray slips in between.
+    const xcb_query_extension_reply_t *xfixes = xcb_get_extension_data(m_x11, &xcb_xfixes_id);
+    if (xfixes && xfixes->present) {
+        std::free(xcb_xfixes_query_version_reply(m_x11, xcb_xfixes_query_version(m_x11, 1, 0), nullptr));
+        m_x11SelectionNotify = xfixes->first_event + XCB_XFIXES_SELECTION_NOTIFY;
+        xcb_xfixes_select_selection_input(m_x11, rootWindow(m_x11, screen), m_x11Selection,
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER);
+        qApp->installNativeEventFilter(this);
+    } else {
+        std::fputs("Tornel: the X server lacks XFixes; a tray that starts later is not noticed\n", stderr);
+    }
     m_x11TrayPresent = x11SelectionHasOwner();
     if (m_x11TrayPresent)
-        return;
-    connect(&m_x11Poll, &QTimer::timeout, this, &TrayAvailability::pollX11TraySelection);
-    m_x11Poll.start(x11PollIntervalMs);
-}
-
-void TrayAvailability::pollX11TraySelection()
-{
-    if (!x11SelectionHasOwner())
-        return;
-    m_x11Poll.stop();
-    m_x11TrayPresent = true;
-    announce();
+        qApp->removeNativeEventFilter(this);
 }
 
 bool TrayAvailability::x11SelectionHasOwner() const
@@ -118,6 +130,21 @@ bool TrayAvailability::x11SelectionHasOwner() const
     const bool owned = reply->owner != XCB_NONE;
     std::free(reply);
     return owned;
+}
+
+bool TrayAvailability::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
+{
+    const auto *event = static_cast<const xcb_generic_event_t *>(message);
+    if (eventType != "xcb_generic_event_t" || (event->response_type & 0x7f) != m_x11SelectionNotify)
+        return false;
+    const auto *notify = static_cast<const xcb_xfixes_selection_notify_event_t *>(message);
+    if (notify->selection == m_x11Selection && notify->owner != XCB_NONE) {
+        qApp->removeNativeEventFilter(this);
+        m_x11TrayPresent = true;
+        announce();
+    }
+    // Qt's clipboard watches selections of its own.
+    return false;
 }
 
 void TrayAvailability::announce()

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QAbstractNativeEventFilter>
 #include <QObject>
-#include <QTimer>
 
 struct xcb_connection_t;
 
@@ -10,7 +10,8 @@ struct xcb_connection_t;
 // included) and never revisits it, so a panel that starts after the companion
 // would never get the icon. This looks for a tray without asking Qt: a
 // StatusNotifierItem host on the session bus, or an X11 tray selection owner.
-class TrayAvailability : public QObject {
+// Both are watched by the events their servers send, never polled.
+class TrayAvailability : public QObject, private QAbstractNativeEventFilter {
     Q_OBJECT
 public:
     explicit TrayAvailability(QObject *parent = nullptr);
@@ -28,15 +29,16 @@ private slots:
 private:
     void watchStatusNotifierHost();
     void watchX11TraySelection();
-    void pollX11TraySelection();
     bool x11SelectionHasOwner() const;
+    // Sees the X server's word that the tray selection has a new owner.
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
     void announce();
 
     bool m_statusNotifierHostPresent = false;
     xcb_connection_t *m_x11 = nullptr;
     quint32 m_x11Selection = 0;
+    // The XFixes event that reports a selection's new owner.
+    quint8 m_x11SelectionNotify = 0;
     bool m_x11TrayPresent = false;
-    // Asking once a second is cheap and spares watching X events ourselves.
-    QTimer m_x11Poll;
     bool m_announced = false;
 };
