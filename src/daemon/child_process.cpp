@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,6 +53,12 @@ void resetInheritedState()
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+void reap(pid_t pid)
+{
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
 }
 
 // Between fork and exec: reports errno to the parent, which is waiting for
@@ -117,17 +124,27 @@ ChildProcess::LaunchResult ChildProcess::launch(const QString &path)
     while (received < 0 && errno == EINTR);
     ::close(status[0]);
     if (received > 0) {
-        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        reap(pid);
         ::close(output[0]);
         return std::error_code(execError, std::system_category());
     }
-    return std::unique_ptr<ChildProcess>(new ChildProcess(pid, output[0]));
+    // The PID stays this child's until it is reaped, so the pidfd cannot name another process.
+    // Through syscall(2): glibc 2.36's <sys/pidfd.h> declares its wrapper without C linkage.
+    const int exitFd = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (exitFd < 0) {
+        const std::error_code error = lastError();
+        ::kill(pid, SIGKILL);
+        reap(pid);
+        ::close(output[0]);
+        return error;
+    }
+    return std::unique_ptr<ChildProcess>(new ChildProcess(pid, output[0], exitFd));
 }
 
 ChildProcess::~ChildProcess()
 {
     ::close(m_outputFd);
+    ::close(m_exitFd);
 }
 
 void ChildProcess::signal(int signalNumber)

@@ -12,7 +12,8 @@
 #include <sys/types.h>
 
 // One launched child process: its PID, the read end of the one pipe that
-// carries both its standard output and standard error, and its end. Only
+// carries both its standard output and standard error, a descriptor that
+// becomes readable when it ends (a pidfd), and its end. Only
 // `waitForExit` reaps the child, and `signal` is refused once it has, so a
 // signal can never reach an unrelated process that was given the same PID.
 class ChildProcess {
@@ -31,6 +32,8 @@ public:
 
     pid_t pid() const { return m_pid; }
     int outputFd() const { return m_outputFd; }
+    // Readable once the child has ended, so its end can be polled with its output.
+    int exitFd() const { return m_exitFd; }
 
     void signal(int signalNumber);
     bool hasExited() const;
@@ -41,10 +44,11 @@ public:
     bool waitUntilExited(std::chrono::milliseconds timeout) const;
 
 private:
-    ChildProcess(pid_t pid, int outputFd) : m_pid(pid), m_outputFd(outputFd) {}
+    ChildProcess(pid_t pid, int outputFd, int exitFd) : m_pid(pid), m_outputFd(outputFd), m_exitFd(exitFd) {}
 
     const pid_t m_pid;
     const int m_outputFd;
+    const int m_exitFd;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_exitedChanged;
     bool m_reaped = false;

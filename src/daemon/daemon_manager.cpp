@@ -19,8 +19,8 @@ namespace {
 
 const QString executableName = QStringLiteral("tornel-sync");
 
-// How long the waiter lets the output reach its end after the daemon exited;
-// beyond that, a process the daemon left behind holds the pipe open.
+// How long the supervisor lets the output reach its end after the daemon
+// exited; beyond that, a process the daemon left behind holds the pipe open.
 constexpr std::chrono::seconds outputDrainGrace{1};
 
 QString describeFailure(const QString &subject, std::error_code error)
@@ -81,7 +81,6 @@ struct DaemonManager::Shared {
 
 struct DaemonManager::Session {
     std::unique_ptr<ChildProcess> process;
-    std::unique_ptr<OutputReader> reader; // declared after `process`, whose pipe it reads
     std::atomic<bool> stopRequested{false};
 };
 
@@ -136,11 +135,8 @@ void DaemonManager::start(std::function<void()> onReady)
     auto session = std::make_shared<Session>();
     session->process = std::move(std::get<std::unique_ptr<ChildProcess>>(launched));
     m_shared->print(QStringLiteral("[daemon] Started (PID: %1)").arg(session->process->pid()));
-    session->reader = std::make_unique<OutputReader>(
-        session->process->outputFd(),
-        [shared = m_shared](const QString &line) { shared->print(QStringLiteral("[daemon] ") + line); });
     m_session = session;
-    m_waiter = std::thread(&DaemonManager::superviseExit, m_shared, std::move(session));
+    m_supervisor = std::thread(&DaemonManager::supervise, m_shared, std::move(session));
 
     if (onReady)
         QTimer::singleShot(readyDelay, this, std::move(onReady));
@@ -159,7 +155,7 @@ void DaemonManager::stop()
         if (!process.waitUntilExited(stopGrace))
             process.signal(SIGKILL);
     }
-    // The waiter returns once the child has exited and its lines are out.
+    // The supervisor returns once the child has exited and its lines are out.
     retireSession();
     if (wasRunning)
         m_shared->print(QStringLiteral("[daemon] Stopped"));
@@ -198,11 +194,17 @@ void DaemonManager::writeToStandardOutput(const QByteArray &message)
     }
 }
 
-void DaemonManager::superviseExit(std::shared_ptr<Shared> shared, std::shared_ptr<Session> session)
+void DaemonManager::supervise(std::shared_ptr<Shared> shared, std::shared_ptr<Session> session)
 {
-    const int status = session->process->waitForExit();
+    // One thread reads the output and notices the exit, by polling the pipe
+    // and the process's pidfd together.
+    ChildProcess &process = *session->process;
+    OutputReader reader(process.outputFd(),
+                        [&shared](const QString &line) { shared->print(QStringLiteral("[daemon] ") + line); });
+    reader.readUntilReadable(process.exitFd());
+    const int status = process.waitForExit();
     // The daemon's last words come before the line about its exit.
-    session->reader->finish(outputDrainGrace);
+    reader.finish(outputDrainGrace);
     shared->print(QStringLiteral("[daemon] Process exited with status %1").arg(status));
     if (status == 0 || session->stopRequested)
         return;
@@ -239,9 +241,9 @@ void DaemonManager::relaunchLater(const std::weak_ptr<Session> &failed, std::chr
 
 void DaemonManager::retireSession()
 {
-    // The previous child has ended; its waiter is at most finishing its lines.
-    if (m_waiter.joinable())
-        m_waiter.join();
+    // The previous child has ended; its supervisor is at most finishing its lines.
+    if (m_supervisor.joinable())
+        m_supervisor.join();
     m_session.reset();
 }
 

@@ -40,9 +40,9 @@ private:
 // within limits, and stops it. Every diagnostic is one "[daemon] " line.
 //
 // start, stop and the delayed ready and relaunch tasks run on the main
-// thread; a reader thread echoes the output and a waiter thread handles the
-// exit. Those threads share only `Shared` and their `Session` with the
-// manager and reach it solely through tasks queued on it.
+// thread; one supervising thread per launch echoes the output and handles the
+// exit. It shares only `Shared` and its `Session` with the manager and
+// reaches it solely through tasks queued on it.
 class DaemonManager : public QObject {
     Q_OBJECT
 public:
@@ -78,13 +78,13 @@ private:
     struct Shared;
     struct Session;
 
-    static void superviseExit(std::shared_ptr<Shared> shared, std::shared_ptr<Session> session);
+    static void supervise(std::shared_ptr<Shared> shared, std::shared_ptr<Session> session);
     void relaunchLater(const std::weak_ptr<Session> &failed, std::chrono::milliseconds delay);
     void retireSession();
 
     std::shared_ptr<Shared> m_shared;
-    // The last launched child; its waiter runs until that child has ended.
+    // The last launched child; its supervisor runs until that child has ended.
     std::shared_ptr<Session> m_session;
-    std::thread m_waiter;
+    std::thread m_supervisor;
     QTimer m_relaunchTimer;
 };

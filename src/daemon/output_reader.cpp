@@ -4,7 +4,6 @@
 #include <cerrno>
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
@@ -66,55 +65,55 @@ QString OutputLineSplitter::takeHeld(qsizetype size)
     return text;
 }
 
-OutputReader::OutputReader(int fd, LineHandler onLine)
-    : m_fd(fd), m_wakeFd(::eventfd(0, EFD_CLOEXEC)), m_onLine(std::move(onLine)), m_doneFuture(m_done.get_future()),
-      m_thread([this] { run(); })
-{
-}
+OutputReader::OutputReader(int fd, LineHandler onLine) : m_fd(fd), m_onLine(std::move(onLine)) {}
 
-OutputReader::~OutputReader()
+void OutputReader::readUntilReadable(int fd)
 {
-    finish(std::chrono::milliseconds(0));
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
+    std::array<pollfd, 2> watched{{{m_fd, POLLIN, 0}, {fd, POLLIN, 0}}};
+    for (;;) {
+        // poll skips a negative descriptor: once the pipe has ended, only `fd` is watched.
+        watched[0].fd = m_ended ? -1 : m_fd;
+        if (::poll(watched.data(), watched.size(), -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (watched[0].revents != 0)
+            m_ended = !readOnce();
+        if (watched[1].revents != 0)
+            return;
+    }
 }
 
 void OutputReader::finish(std::chrono::milliseconds grace)
 {
-    if (!m_thread.joinable())
-        return;
-    if (m_doneFuture.wait_for(grace) == std::future_status::timeout) {
-        const eventfd_t wake = 1;
-        [[maybe_unused]] const ssize_t written = ::write(m_wakeFd, &wake, sizeof(wake));
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + grace;
+    while (!m_ended) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd pipe{m_fd, POLLIN, 0};
+        const int ready = ::poll(&pipe, 1, int(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 1)
+            break;
+        m_ended = !readOnce();
     }
-    m_thread.join();
+    if (const std::optional<QString> rest = m_splitter.finish())
+        m_onLine(*rest);
 }
 
-void OutputReader::run()
+bool OutputReader::readOnce()
 {
-    OutputLineSplitter splitter;
     std::array<char, 4096> buffer;
-    // poll skips a negative descriptor: without a wake descriptor, read until the end.
-    std::array<pollfd, 2> watched{{{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}}};
-    for (;;) {
-        if (::poll(watched.data(), watched.size(), -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (watched[0].revents != 0) {
-            const ssize_t received = ::read(m_fd, buffer.data(), buffer.size());
-            if (received < 0 && errno == EINTR)
-                continue;
-            if (received <= 0)
-                break;
-            for (const QString &line : splitter.feed(QByteArrayView(buffer.data(), received)))
-                m_onLine(line);
-        }
-        if (watched[1].revents != 0)
-            break;
-    }
-    if (const std::optional<QString> rest = splitter.finish())
-        m_onLine(*rest);
-    m_done.set_value();
+    const ssize_t received = ::read(m_fd, buffer.data(), buffer.size());
+    if (received < 0)
+        return errno == EINTR;
+    if (received == 0)
+        return false;
+    for (const QString &line : m_splitter.feed(QByteArrayView(buffer.data(), received)))
+        m_onLine(line);
+    return true;
 }

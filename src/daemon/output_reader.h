@@ -7,9 +7,7 @@
 
 #include <chrono>
 #include <functional>
-#include <future>
 #include <optional>
-#include <thread>
 
 // Turns a byte stream that arrives in arbitrary pieces into whole text lines.
 // A partial line is held until its line feed arrives or the stream ends, so a
@@ -33,31 +31,30 @@ private:
     QByteArray m_held;
 };
 
-// Reads a pipe on a thread of its own and hands over each whole line (see
-// OutputLineSplitter above) until the pipe's end, where a held partial line is
-// handed over too. The handler runs on the reading thread.
+// Reads a pipe on the calling thread and hands over each whole line (see
+// OutputLineSplitter above), while that thread also waits for something else:
+// the daemon's supervisor reads its output and notices its exit on one thread.
 class OutputReader {
 public:
     using LineHandler = std::function<void(const QString &line)>;
 
-    // Starts reading at once. `fd` stays owned by the caller and must outlive the reader.
+    // `fd` stays owned by the caller and must outlive the reader.
     OutputReader(int fd, LineHandler onLine);
-    ~OutputReader();
-    OutputReader(const OutputReader &) = delete;
-    OutputReader &operator=(const OutputReader &) = delete;
 
-    // Waits up to `grace` for the pipe's end, then stops reading (a process
-    // that inherited the pipe may keep it open forever) and joins the thread.
-    // When it returns, every line read has been handed over.
+    // Hands over lines as they arrive until `fd` becomes readable (a pidfd:
+    // the process has ended), or until poll fails.
+    void readUntilReadable(int fd);
+    // Hands over what follows until the pipe's end, or until `grace` has
+    // passed (a process that inherited the pipe may keep it open forever),
+    // and then a held partial line.
     void finish(std::chrono::milliseconds grace);
 
 private:
-    void run();
+    // Reads once and hands over the lines completed; false at the pipe's end.
+    bool readOnce();
 
     const int m_fd;
-    const int m_wakeFd;
     const LineHandler m_onLine;
-    std::promise<void> m_done;
-    std::future<void> m_doneFuture;
-    std::thread m_thread;
+    OutputLineSplitter m_splitter;
+    bool m_ended = false;
 };

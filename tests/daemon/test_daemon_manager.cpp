@@ -232,7 +232,7 @@ private slots:
         Supervisor daemon;
         daemon.manager.start();
         QTRY_VERIFY_WITH_TIMEOUT(daemon.contains(exited(0)), 10000);
-        daemon.manager.stop(); // joins the waiter: a restart after status 0 would show by now
+        daemon.manager.stop(); // joins the supervisor: a restart after status 0 would show by now
 
         QStringList expected{started, u"[daemon] ab"_s, u"[daemon] one"_s, u"[daemon] 2 ends"_s};
         // A burst just before the exit, still being read when the daemon is gone.
