@@ -48,7 +48,7 @@ PopoverWindowKind popoverWindowKind(const QString &platformName)
 }
 
 PopoverHost::PopoverHost(SyncState &syncState, DaemonManager &daemonManager, SteadyClock clock, QWidget *parent)
-    : QWidget(parent), m_panel(new MenuBarView(syncState, daemonManager)), m_clock(std::move(clock))
+    : QWidget(parent), m_syncState(syncState), m_daemonManager(daemonManager), m_clock(std::move(clock))
 {
     const PopoverWindowKind kind = popoverWindowKind(QGuiApplication::platformName());
     setWindowFlags(kind.flags);
@@ -57,13 +57,20 @@ PopoverHost::PopoverHost(SyncState &syncState, DaemonManager &daemonManager, Ste
     setFixedSize(contentSize);
     setAutoFillBackground(true);
 
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(m_panel);
-    column->addStretch();
+    m_column = new QVBoxLayout(this);
+    m_column->setContentsMargins(0, 0, 0, 0);
+    m_column->setSpacing(0);
+    m_column->addStretch();
+}
 
-    connect(m_panel, &MenuBarView::syncFolderOpened, this, &QWidget::hide);
+MenuBarView &PopoverHost::panel()
+{
+    if (!m_panel) {
+        m_panel = new MenuBarView(m_syncState, m_daemonManager);
+        m_column->insertWidget(0, m_panel);
+        connect(m_panel, &MenuBarView::syncFolderOpened, this, &QWidget::hide);
+    }
+    return *m_panel;
 }
 
 void PopoverHost::setTrayIconGeometrySource(std::function<QRect()> source)
@@ -101,6 +108,7 @@ void PopoverHost::showAnchored()
         screen = QGuiApplication::primaryScreen();
     if (screen)
         setGeometry(popoverGeometry(contentSize, trayIcon, pointer, screen->availableGeometry()));
+    panel();
     show();
 }
 

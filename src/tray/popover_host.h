@@ -9,6 +9,7 @@
 
 class DaemonManager;
 class MenuBarView;
+class QVBoxLayout;
 class SyncState;
 
 // Within this time after the panel hid, a tray trigger belongs to the click
@@ -41,9 +42,10 @@ struct PopoverWindowKind {
 PopoverWindowKind popoverWindowKind(const QString &platformName);
 
 // The frameless 320 by 400 window that hangs from the tray icon and holds
-// the one panel. The panel is built once and keeps its state (an open login
-// form, typed text) across openings. The window closes on Escape and on a
-// click outside it.
+// the one panel. The panel is built on first use, so a companion whose panel
+// is never opened loads no fonts and lays nothing out; it then keeps its state
+// (an open login form, typed text) across openings. The window closes on
+// Escape and on a click outside it.
 class PopoverHost : public QWidget {
     Q_OBJECT
 public:
@@ -54,7 +56,8 @@ public:
     PopoverHost(SyncState &syncState, DaemonManager &daemonManager, SteadyClock clock = &std::chrono::steady_clock::now,
                 QWidget *parent = nullptr);
 
-    MenuBarView &panel() const { return *m_panel; }
+    // Built now if it was not yet.
+    MenuBarView &panel();
 
     // Where the tray icon is, in screen coordinates; an empty rectangle when
     // the tray does not say (most StatusNotifierItem hosts), which places the
@@ -78,7 +81,10 @@ protected:
 private:
     void showAnchored();
 
-    MenuBarView *m_panel;
+    SyncState &m_syncState;
+    DaemonManager &m_daemonManager;
+    QVBoxLayout *m_column;
+    MenuBarView *m_panel = nullptr;
     SteadyClock m_clock;
     std::optional<std::chrono::steady_clock::time_point> m_hiddenAt;
     bool m_hidesOnDeactivation;
