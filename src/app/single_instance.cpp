@@ -1,21 +1,30 @@
 #include "app/single_instance.h"
 
 #include <QDeadlineTimer>
-#include <QLocalSocket>
+#include <QFile>
 #include <QLockFile>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
 const QByteArray openPanelRequest = QByteArrayLiteral("open-panel\n");
 const QByteArray acknowledgement = QByteArrayLiteral("ok\n");
-constexpr qint64 maxLineLength = 64;
+constexpr qsizetype maxLineLength = 64;
 
 // Longer than one whole hand-over below, so a start that waits for the lock
 // does not give up while another start is still talking to the companion.
 constexpr int lockWaitMs = 8000;
-constexpr int connectWaitMs = 1000;
 constexpr int answerWaitMs = 3000;
 
 QString runtimeDirectory()
@@ -25,14 +34,79 @@ QString runtimeDirectory()
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
 }
 
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// False when `path` does not fit a socket address.
+bool addressOf(const QString &path, sockaddr_un &address)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    if (bytes.size() >= qsizetype(sizeof(address.sun_path)))
+        return false;
+    address = {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, bytes.constData(), size_t(bytes.size()));
+    return true;
+}
+
+// The first line of `received`, line feed included; empty while none is whole.
+QByteArray firstLine(const QByteArray &received)
+{
+    const qsizetype end = received.indexOf('\n');
+    return end < 0 ? QByteArray() : received.first(end + 1);
+}
+
+// One later start's connection: it asks, is answered, and is closed; a start
+// that connects and never asks must not hold its connection for good.
+class Peer : public QObject {
+public:
+    Peer(int fd, std::function<void()> onRequest, QObject *parent)
+        : QObject(parent), m_fd(fd), m_readable(fd, QSocketNotifier::Read), m_onRequest(std::move(onRequest))
+    {
+        connect(&m_readable, &QSocketNotifier::activated, this, &Peer::read);
+        QTimer::singleShot(answerWaitMs, this, &QObject::deleteLater);
+    }
+    ~Peer() override { ::close(m_fd); }
+
+private:
+    void read()
+    {
+        char buffer[maxLineLength + 1];
+        const ssize_t received = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (received < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        if (received > 0)
+            m_received.append(buffer, received);
+        const QByteArray line = firstLine(m_received);
+        if (received > 0 && line.isEmpty() && m_received.size() <= maxLineLength)
+            return;
+        m_readable.setEnabled(false);
+        deleteLater();
+        if (line == openPanelRequest) {
+            (void)!::send(m_fd, acknowledgement.constData(), size_t(acknowledgement.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+            m_onRequest();
+        }
+    }
+
+    const int m_fd;
+    QSocketNotifier m_readable;
+    std::function<void()> m_onRequest;
+    QByteArray m_received;
+};
+
 } // namespace
 
-SingleInstance::SingleInstance(QObject *parent) : QObject(parent)
+SingleInstance::SingleInstance(QObject *parent) : QObject(parent) {}
+
+SingleInstance::~SingleInstance()
 {
-    connect(&m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket *peer = m_server.nextPendingConnection())
-            serve(peer);
-    });
+    if (m_listenFd < 0)
+        return;
+    delete m_listening;
+    ::close(m_listenFd);
+    ::unlink(QFile::encodeName(m_listenPath).constData());
 }
 
 QString SingleInstance::socketPath()
@@ -49,6 +123,11 @@ SingleInstance::Claim SingleInstance::claim()
         return Claim::Unavailable;
     }
     const QString path = directory + QStringLiteral("/tornel.sock");
+    sockaddr_un address;
+    if (!addressOf(path, address)) {
+        m_error = QStringLiteral("the socket path %1 is too long").arg(path);
+        return Claim::Unavailable;
+    }
 
     // Without the lock two starts at the same moment could both find no one
     // listening and both become the companion.
@@ -58,66 +137,84 @@ SingleInstance::Claim SingleInstance::claim()
         return Claim::Unavailable;
     }
 
-    QLocalSocket running;
-    running.connectToServer(path);
-    if (running.waitForConnected(connectWaitMs)) {
-        if (askToOpenPanel(running))
+    // Not blocking: a companion whose queue of connections is full does not answer either.
+    const int running = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int connected = running < 0 ? -1 : ::connect(running, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    const int error = errno;
+    if (connected == 0) {
+        const bool answered = askToOpenPanel(running);
+        ::close(running);
+        if (answered)
             return Claim::HandedOver;
         m_error = QStringLiteral("Tornel is already running but does not answer at %1").arg(path);
         return Claim::RunningButSilent;
     }
-    switch (running.error()) {
-    case QLocalSocket::ServerNotFoundError:
-    case QLocalSocket::ConnectionRefusedError:
+    if (running >= 0)
+        ::close(running);
+    switch (error) {
+    case ENOENT:
+    case ECONNREFUSED:
         break;
-    case QLocalSocket::SocketTimeoutError:
+    case EAGAIN:
         m_error = QStringLiteral("Tornel is already running but does not answer at %1").arg(path);
         return Claim::RunningButSilent;
     default:
-        m_error = QStringLiteral("cannot reach %1: %2").arg(path, running.errorString());
+        m_error = QStringLiteral("cannot reach %1: %2").arg(path, systemError(error));
         return Claim::Unavailable;
     }
+    return listen(path) ? Claim::Primary : Claim::Unavailable;
+}
 
+bool SingleInstance::askToOpenPanel(int running)
+{
+    if (::send(running, openPanelRequest.constData(), size_t(openPanelRequest.size()), MSG_NOSIGNAL)
+        != openPanelRequest.size())
+        return false;
+    const QDeadlineTimer deadline(answerWaitMs);
+    QByteArray received;
+    while (firstLine(received).isEmpty() && received.size() <= maxLineLength) {
+        pollfd readable{running, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, int(deadline.remainingTime()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        char buffer[maxLineLength + 1];
+        const ssize_t count = ready > 0 ? ::recv(running, buffer, sizeof buffer, 0) : -1;
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        received.append(buffer, count);
+    }
+    return firstLine(received) == acknowledgement;
+}
+
+bool SingleInstance::listen(const QString &path)
+{
+    sockaddr_un address;
+    addressOf(path, address);
     // No one listens: whatever is left at the path is from a companion that
     // ended without cleaning up.
-    QLocalServer::removeServer(path);
-    if (!m_server.listen(path)) {
-        m_error = QStringLiteral("cannot listen at %1: %2").arg(path, m_server.errorString());
-        return Claim::Unavailable;
+    ::unlink(address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
+        || ::listen(fd, SOMAXCONN) != 0) {
+        m_error = QStringLiteral("cannot listen at %1: %2").arg(path, systemError(errno));
+        if (fd >= 0)
+            ::close(fd);
+        return false;
     }
-    return Claim::Primary;
+    m_listenFd = fd;
+    m_listenPath = path;
+    m_listening = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_listening, &QSocketNotifier::activated, this, &SingleInstance::acceptPeers);
+    return true;
 }
 
-bool SingleInstance::askToOpenPanel(QLocalSocket &running)
+void SingleInstance::acceptPeers()
 {
-    running.write(openPanelRequest);
-    const QDeadlineTimer deadline(answerWaitMs);
-    while (!running.canReadLine()) {
-        if (running.bytesAvailable() > maxLineLength || !running.waitForReadyRead(int(deadline.remainingTime())))
-            return false;
-    }
-    return running.readLine(maxLineLength + 1) == acknowledgement;
-}
-
-void SingleInstance::serve(QLocalSocket *peer)
-{
-    connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-    // A start that connects and never asks must not hold its connection for good.
-    QTimer::singleShot(answerWaitMs, peer, &QLocalSocket::abort);
-    connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-        if (!peer->canReadLine()) {
-            if (peer->bytesAvailable() > maxLineLength)
-                peer->abort();
-            return;
-        }
-        if (peer->readLine(maxLineLength + 1) != openPanelRequest) {
-            peer->abort();
-            return;
-        }
-        peer->write(acknowledgement);
-        peer->disconnectFromServer();
-        emit openPanelRequested();
-    });
+    int peer;
+    while ((peer = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0)
+        new Peer(peer, [this] { emit openPanelRequested(); }, this);
 }
 
 #include "moc_single_instance.cpp"

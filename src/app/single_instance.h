@@ -1,16 +1,16 @@
 #pragma once
 
-#include <QLocalServer>
 #include <QObject>
 #include <QString>
 
-class QLocalSocket;
+class QSocketNotifier;
 
 // Keeps one companion per user session. The first start listens on a local
 // socket in the user's runtime directory; a later start asks that one to open
 // its panel and ends, so no second daemon is launched. Nothing outlives the
 // process: the socket goes when the listening companion ends, and one left
-// behind by a crash is replaced by the next start.
+// behind by a crash is replaced by the next start. Plain Unix-domain sockets
+// on the event loop: Qt Network would cost every companion its libraries.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -22,6 +22,7 @@ public:
     };
 
     explicit SingleInstance(QObject *parent = nullptr);
+    ~SingleInstance() override;
 
     // Decides whether this process is the companion. Call once, with the
     // application object constructed; blocks for at most a few seconds.
@@ -37,9 +38,12 @@ signals:
     void openPanelRequested();
 
 private:
-    bool askToOpenPanel(QLocalSocket &running);
-    void serve(QLocalSocket *peer);
+    bool askToOpenPanel(int running);
+    bool listen(const QString &path);
+    void acceptPeers();
 
-    QLocalServer m_server;
+    int m_listenFd = -1;
+    QString m_listenPath;
+    QSocketNotifier *m_listening = nullptr;
     QString m_error;
 };
