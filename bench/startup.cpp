@@ -43,7 +43,8 @@ using Clock = X11Watch::Clock;
 
 const QByteArray statusAnswer =
     R"({"jsonrpc":"2.0","id":1,"result":{"state":"synced","pendingUploads":0,"pendingDownloads":0,)"
-    R"("syncFolder":"~/Tornel","serverUrl":"https://sync.example.org"}})"
+    R"("lastSync":"2024-05-01T11:58:00Z","syncFolder":"~/Tornel","serverUrl":"https://sync.example.org",)"
+    R"("userEmail":"ana@example.org"}})"
     "\n";
 
 // Between closing a panel and clicking again: the companion ignores a click
@@ -230,8 +231,8 @@ std::optional<Figures> measure(X11Watch *x, const QString &program, bool isCompa
         return fail("no icon docked within 10 s");
     run.figures().iconDocked = msBetween(run.started(), *x->iconDrawnAt());
 
-    // Opened once the start-up is over (the companion's first status comes
-    // about 1.1 s after exec), as a user would.
+    // Opened once the start-up is over, as a user would (the companion's
+    // first status comes about 1.1 s after exec).
     run.until([&] { return Clock::now() - run.started() > std::chrono::seconds(2); });
     run.figures().firstOpening = openPanel(run, *x);
     if (!run.figures().firstOpening)
