@@ -1,7 +1,6 @@
 #include "state/sync_state.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 
 #include <unicode/calendar.h>
 #include <unicode/locid.h>
@@ -96,6 +95,9 @@ QString SyncState::statusText() const
 
 QString SyncState::lastSyncText() const
 {
+    // Without a time there is no phrase, and no need to load ICU's locale data.
+    if (!m_lastSync)
+        return {};
     return lastSyncTextFor(m_lastSync, m_now(), QString::fromLatin1(icu::Locale::getDefault().getName()));
 }
 
@@ -235,27 +237,46 @@ void SyncState::applyFailure(const IPCError &error)
 
 std::optional<QDateTime> SyncState::parseLastSync(const QString &text)
 {
-    static const QRegularExpression shape(QRegularExpression::anchoredPattern(
-        uR"(([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(?:Z|([+-])([0-9]{2}):([0-9]{2})))"_s));
-    const QRegularExpressionMatch match = shape.match(text);
-    if (!match.hasMatch())
+    // Read by hand rather than with a regular expression: it comes with every
+    // answer, and the expression engine would be loaded for this alone.
+    constexpr QStringView shape = u"dddd-dd-ddTdd:dd:dd";
+    constexpr qsizetype zoneAt = shape.size();
+    const auto fits = [&text](QStringView pattern, qsizetype at) {
+        if (text.size() < at + pattern.size())
+            return false;
+        for (qsizetype i = 0; i < pattern.size(); ++i) {
+            const char16_t c = text.at(at + i).unicode();
+            if (pattern[i] == u'd' ? c < u'0' || c > u'9' : c != pattern[i].unicode())
+                return false;
+        }
+        return true;
+    };
+    const auto number = [&text](qsizetype at, qsizetype digits) {
+        int value = 0;
+        for (qsizetype i = at; i < at + digits; ++i)
+            value = value * 10 + (text.at(i).unicode() - u'0');
+        return value;
+    };
+    const bool utc = text.size() == zoneAt + 1 && text.endsWith(u'Z');
+    const bool offset = text.size() == zoneAt + 6 && (text.at(zoneAt) == u'+' || text.at(zoneAt) == u'-')
+        && fits(u"dd:dd", zoneAt + 1);
+    if (!fits(shape, 0) || (!utc && !offset))
         return std::nullopt;
-    const auto number = [&match](int group) { return match.capturedView(group).toInt(); };
 
     // Qt counts no year 0: ISO 8601 year 0000 is 1 BC.
-    const int year = number(1) == 0 ? -1 : number(1);
-    const QDate date(year, number(2), number(3));
-    const QTime time(number(4), number(5), number(6));
+    const int year = number(0, 4) == 0 ? -1 : number(0, 4);
+    const QDate date(year, number(5, 2), number(8, 2));
+    const QTime time(number(11, 2), number(14, 2), number(17, 2));
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
 
     int offsetSeconds = 0;
-    if (match.hasCaptured(7)) {
-        const int hours = number(8);
-        const int minutes = number(9);
+    if (offset) {
+        const int hours = number(zoneAt + 1, 2);
+        const int minutes = number(zoneAt + 4, 2);
         if (hours > 23 || minutes > 59)
             return std::nullopt;
-        offsetSeconds = (hours * 60 + minutes) * 60 * (match.capturedView(7) == u'-' ? -1 : 1);
+        offsetSeconds = (hours * 60 + minutes) * 60 * (text.at(zoneAt) == u'-' ? -1 : 1);
     }
     return QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
 }
