@@ -1,8 +1,8 @@
 #include "views/symbols.h"
 
 #include <QFile>
+#include <QHash>
 #include <QPainter>
-#include <QPixmapCache>
 #include <QSvgRenderer>
 
 #include <cmath>
@@ -12,6 +12,29 @@ namespace {
 QString resourcePath(const QString &name)
 {
     return QStringLiteral(":/symbols/") + name + QStringLiteral(".svg");
+}
+
+struct DrawingKey {
+    QString name;
+    QRgb color;
+    int logicalSize;
+    qreal devicePixelRatio;
+
+    bool operator==(const DrawingKey &) const = default;
+};
+
+size_t qHash(const DrawingKey &key, size_t seed = 0)
+{
+    return qHashMulti(seed, key.name, key.color, key.logicalSize, key.devicePixelRatio);
+}
+
+// Each symbol is drawn once per colour, size and pixel ratio and kept for
+// good: the tray and the panel use a few dozen of them. Not QPixmapCache,
+// whose timer wakes the program every 30 s for as long as it holds anything.
+QHash<DrawingKey, QPixmap> &drawings()
+{
+    static QHash<DrawingKey, QPixmap> kept;
+    return kept;
 }
 
 } // namespace
@@ -26,18 +49,15 @@ bool exists(const QString &name)
 
 QPixmap pixmap(const QString &name, const QColor &color, int logicalSize, qreal devicePixelRatio)
 {
-    if (logicalSize <= 0 || devicePixelRatio <= 0 || !exists(name))
+    if (logicalSize <= 0 || devicePixelRatio <= 0)
         return {};
-
-    // Panels repaint often (the pulse animates at frame rate); rendering an
-    // SVG each time would be wasted work for the same few images.
-    const QString key = QStringLiteral("tornel-symbol:%1:%2:%3:%4")
-                            .arg(name, color.name(QColor::HexArgb))
-                            .arg(logicalSize)
-                            .arg(devicePixelRatio);
-    QPixmap cached;
-    if (QPixmapCache::find(key, &cached))
-        return cached;
+    // Panels repaint often (the pulse animates at frame rate); parsing and
+    // rendering an SVG each time would be wasted work for the same images.
+    const DrawingKey key{name, color.rgba(), logicalSize, devicePixelRatio};
+    if (const auto kept = drawings().constFind(key); kept != drawings().constEnd())
+        return *kept;
+    if (!exists(name))
+        return {};
 
     QSvgRenderer renderer(resourcePath(name));
     if (!renderer.isValid())
@@ -54,7 +74,7 @@ QPixmap pixmap(const QString &name, const QColor &color, int logicalSize, qreal 
         painter.fillRect(image.rect(), color);
     }
     image.setDevicePixelRatio(devicePixelRatio);
-    QPixmapCache::insert(key, image);
+    drawings().insert(key, image);
     return image;
 }
 
