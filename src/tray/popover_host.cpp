@@ -101,7 +101,8 @@ void PopoverHost::open()
 void PopoverHost::showAnchored()
 {
     const QRect trayIcon = m_trayIconGeometry ? m_trayIconGeometry() : QRect();
-    const QPoint pointer = QCursor::pos();
+    // Asking the X server where the pointer is costs a round trip.
+    const QPoint pointer = trayIcon.isEmpty() ? QCursor::pos() : QPoint();
     const QPoint anchor = trayIcon.isEmpty() ? pointer : trayIcon.center();
     QScreen *screen = QGuiApplication::screenAt(anchor);
     if (!screen)
