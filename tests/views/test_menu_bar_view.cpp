@@ -230,6 +230,21 @@ private slots:
         QTRY_VERIFY(pulse->opacity() < 0.9);
     }
 
+    // Hidden, the panel skips the model's answers; shown, it is current before
+    // its first paint, and its last-sync phrase follows the clock at each answer.
+    void showsTheCurrentStateAsItIsShownAndAfter()
+    {
+        const auto text = [this](const char *name) { return m->view->findChild<QLabel *>(name)->text(); };
+        const QJsonObject synced = ModelDriver::record(u"synced"_s, {{u"lastSync"_s, u"2024-05-01T10:00:00Z"_s}});
+        m->view->hide();
+        QVERIFY(m->model.apply(synced));
+        m->view->show();
+        QCOMPARE(text("statusText") + u"; "_s + text("lastSyncLine"), u"All files up to date; Last synced 5 minutes ago"_s);
+        m->model.state().setWallClock([] { return QDateTime(QDate(2024, 5, 1), QTime(11, 0), Qt::UTC); });
+        QVERIFY(m->model.apply(synced));
+        QCOMPARE(text("lastSyncLine"), u"Last synced 1 hour ago"_s);
+    }
+
     void quitEndsTheEventLoop()
     {
         QTimer::singleShot(0, this, [this] { QTest::mouseClick(row(u"Quit Tornel"_s), Qt::LeftButton); });
