@@ -11,14 +11,17 @@
 //
 // Wake-ups of the main thread are counted per poll (one every 2 s): each
 // program wakes for its poll and for the answer, and should not otherwise.
-// With --no-tray-display the rounds are repeated, shorter, on a display
-// without a tray host, where a program waits for one to appear.
+// With --open-panels fewer, shorter rounds follow in which each program's
+// panel is opened with a click and closed again before the window: what an
+// opening leaves behind. With --no-tray-display the rounds are repeated,
+// shorter, on a display without a tray host, where a program waits for one.
 //
 // Usage: bench_idle_cost [window seconds = 60] [rounds = 5] [settle seconds = 10] [--echo-daemon]
-//                        [--no-tray-display=:N]
+//                        [--open-panels] [--no-tray-display=:N]
 // Runs on whatever display the environment names (see bench/run);
 // $TORNEL_BENCH_COMPANION names another build of the companion to measure.
 #include "process_sample.h"
+#include "x11_watch.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,6 +35,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -146,8 +150,30 @@ bool logIn(const QString &socketPath)
     return answered && std::strstr(answer, "\"result\"");
 }
 
-// `display` empty: the one the environment names.
-std::optional<Round> runRound(int settleSeconds, int windowSeconds, bool echoDaemon, const QString &display)
+// Opens the followed program's panel with a click on its tray icon, once
+// it is drawn, and closes it with a click outside, as a user would.
+bool openPanelOnce(X11Watch &x)
+{
+    const auto waitOn = [&x](const std::function<bool()> &condition) {
+        return waitFor([&] {
+            x.dispatch();
+            return condition();
+        }, 10000);
+    };
+    if (!waitOn([&x] { return x.iconDrawnAt().has_value(); }))
+        return false;
+    const X11Watch::Clock::time_point clicked = x.click(x.icon()->rect.center());
+    if (!waitOn([&] { return x.popupPaintedAt() && *x.popupPaintedAt() >= clicked; }))
+        return false;
+    x.click(x.screen().bottomRight() - QPoint(10, 10));
+    return waitOn([&x] { return !x.popupShown(); });
+}
+
+// `display` empty: the one the environment names. With `opener`, each
+// program's panel is opened and closed once after its start-up, then both
+// settle again before the window.
+std::optional<Round> runRound(int settleSeconds, int windowSeconds, bool echoDaemon, const QString &display,
+                              X11Watch *opener = nullptr)
 {
     QTemporaryDir home(QStringLiteral("/tmp/tornel-idle-XXXXXX"));
     const QString runtime = home.path() + QStringLiteral("/runtime");
@@ -166,6 +192,8 @@ std::optional<Round> runRound(int settleSeconds, int windowSeconds, bool echoDae
     companion.setProcessEnvironment(env);
     companion.setStandardOutputFile(QProcess::nullDevice());
     companion.start(app, {});
+    if (opener)
+        opener->follow(pid_t(companion.processId()));
     const QString socket = home.path() + QStringLiteral("/.tornel/daemon.sock");
     if (!companion.waitForStarted() || !waitFor([&] { return QFile::exists(socket); }, 15000)) {
         std::fprintf(stderr, "the companion did not bring up its daemon\n");
@@ -177,10 +205,28 @@ std::optional<Round> runRound(int settleSeconds, int windowSeconds, bool echoDae
         stop(companion);
         return std::nullopt;
     }
+    if (opener) {
+        // The daemon has synced by then, so the panel shows a last-sync time.
+        QThread::sleep(settleSeconds);
+        if (!openPanelOnce(*opener)) {
+            std::fprintf(stderr, "the companion's panel did not open and close\n");
+            stop(companion);
+            return std::nullopt;
+        }
+    }
     QProcess floor;
     floor.setProcessEnvironment(env);
     floor.start(QStringLiteral(TORNEL_FLOOR_PATH), {});
     floor.waitForStarted();
+    if (opener) {
+        opener->follow(pid_t(floor.processId()));
+        if (!openPanelOnce(*opener)) {
+            std::fprintf(stderr, "the floor's panel did not open and close\n");
+            stop(floor);
+            stop(companion);
+            return std::nullopt;
+        }
+    }
 
     QThread::sleep(settleSeconds);
     const auto companionStart = ProcessSample::of(pid_t(companion.processId()));
@@ -199,11 +245,12 @@ std::optional<Round> runRound(int settleSeconds, int windowSeconds, bool echoDae
 }
 
 // Runs the rounds and prints each; empty when one failed.
-std::vector<Round> runRounds(int rounds, int settleSeconds, int windowSeconds, bool echoDaemon, const QString &display)
+std::vector<Round> runRounds(int rounds, int settleSeconds, int windowSeconds, bool echoDaemon, const QString &display,
+                             X11Watch *opener = nullptr)
 {
     std::vector<Round> results;
     for (int round = 1; round <= rounds; ++round) {
-        const std::optional<Round> result = runRound(settleSeconds, windowSeconds, echoDaemon, display);
+        const std::optional<Round> result = runRound(settleSeconds, windowSeconds, echoDaemon, display, opener);
         if (!result)
             return {};
         std::printf("round %d\n", round);
@@ -265,6 +312,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments();
     const bool echoDaemon = args.removeAll(QStringLiteral("--echo-daemon")) > 0;
+    const bool openPanels = args.removeAll(QStringLiteral("--open-panels")) > 0;
     const QString noTrayOption = QStringLiteral("--no-tray-display=");
     QString noTrayDisplay;
     for (const QString &arg : args.filter(noTrayOption))
@@ -302,12 +350,34 @@ int main(int argc, char *argv[])
     std::printf("  companion thread/fd growth over the window: %+.0f / %+.0f (target none: %s)\n",
                 companion.threadGrowth, companion.fdGrowth, verdict(noGrowth));
     printWakeups("with a tray host", companion, floor);
+
+    // Fewer, shorter rounds for the variants below.
+    const int fewerRounds = qMin(rounds, 3);
+    const int shorterWindow = qMin(windowSeconds, 30);
+    if (openPanels) {
+        // What stays of an opening: fonts, the panel, ICU's data for the
+        // last-sync phrase. The floor's popup is opened once too.
+        std::unique_ptr<X11Watch> opener = X11Watch::open();
+        std::printf("after each panel was opened once: %d rounds, %d s window\n", fewerRounds, shorterWindow);
+        const std::vector<Round> opened
+            = opener ? runRounds(fewerRounds, settleSeconds, shorterWindow, echoDaemon, QString(), opener.get())
+                     : std::vector<Round>();
+        if (opened.empty())
+            return 1;
+        const auto [openedCompanion, openedFloor] = mediansOf(opened);
+        std::printf("medians over %d rounds after an opening\n", fewerRounds);
+        print("companion", openedCompanion);
+        print("floor", openedFloor);
+        std::printf("  ratios: cpu time %.2f, rss %.2f, private dirty %.2f\n", ratioOf(opened, &Figures::cpuMs),
+                    ratioOf(opened, &Figures::rssMb), ratioOf(opened, &Figures::privateDirtyMb));
+        printWakeups("after an opening", openedCompanion, openedFloor);
+    }
     if (noTrayDisplay.isEmpty())
         return 0;
 
-    // Only the wake-ups are in question here; fewer, shorter rounds do.
-    const int noTrayRounds = qMin(rounds, 3);
-    const int noTrayWindow = qMin(windowSeconds, 30);
+    // Only the wake-ups are in question here.
+    const int noTrayRounds = fewerRounds;
+    const int noTrayWindow = shorterWindow;
     std::printf("without a tray host (display %s): %d rounds, %d s window\n", qPrintable(noTrayDisplay), noTrayRounds,
                 noTrayWindow);
     const std::vector<Round> bare = runRounds(noTrayRounds, settleSeconds, noTrayWindow, echoDaemon, noTrayDisplay);
