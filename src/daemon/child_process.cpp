@@ -31,7 +31,7 @@ bool installAs(int fd, int target)
 
 // Between fork and exec: leaves the daemon only descriptors 0-2 and the
 // default action for every signal, whatever the companion holds or ignores
-// (Qt's local sockets and D-Bus ignore SIGPIPE process-wide, and an ignored
+// (the companion and D-Bus ignore SIGPIPE process-wide, and an ignored
 // signal stays ignored across exec).
 void resetInheritedState()
 {

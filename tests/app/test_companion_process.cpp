@@ -97,7 +97,7 @@ void CompanionProcessTest::pollsAndStopsInOrderOnSignal()
     QCOMPARE(entriesOf(runtime()), QStringList());
 }
 
-// Qt's local sockets (a later start's hand-over) and D-Bus ignore SIGPIPE
+// The companion (for its own writes) and D-Bus ignore SIGPIPE
 // process-wide; neither that nor a descriptor may reach a daemon, the first
 // or one restarted later.
 void CompanionProcessTest::launchedDaemonsInheritNothing()
