@@ -2,6 +2,7 @@
 
 #include "views/menu_bar_view.h"
 
+#include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -122,6 +123,14 @@ void PopoverHost::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
+void PopoverHost::closeEvent(QCloseEvent *event)
+{
+    // Qt closes a popup on a click outside it, and an accepted close destroys
+    // the native window, which the next opening would have to make anew.
+    event->ignore();
+    hide();
+}
+
 void PopoverHost::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
@@ -138,11 +147,16 @@ void PopoverHost::changeEvent(QEvent *event)
 void PopoverHost::paintEvent(QPaintEvent *)
 {
     // A hairline edge sets the frameless panel apart from what lies behind.
+    // Four thin fills rather than an outlined rectangle: Qt rasterises an
+    // outline as large as the window on its thread pool, at every opening.
     QPainter painter(this);
     QColor edge = palette().color(QPalette::WindowText);
     edge.setAlphaF(0.25);
-    painter.setPen(edge);
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    const QRect r = rect();
+    for (const QRect &side : {QRect(r.left(), r.top(), r.width(), 1), QRect(r.left(), r.bottom(), r.width(), 1),
+                              QRect(r.left(), r.top() + 1, 1, r.height() - 2),
+                              QRect(r.right(), r.top() + 1, 1, r.height() - 2)})
+        painter.fillRect(side, edge);
 }
 
 #include "moc_popover_host.cpp"
