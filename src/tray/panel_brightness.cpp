@@ -36,14 +36,15 @@ Brightness trayColorsBrightness(xcb_connection_t *x11, xcb_window_t tray, xcb_at
 {
     xcb_get_property_reply_t *reply =
         xcb_get_property_reply(x11, xcb_get_property(x11, 0, tray, colors, XCB_ATOM_CARDINAL, 0, 3), nullptr);
-    Brightness brightness = Brightness::unknown;
+    QColor foreground;
     if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 12) {
         const auto *rgb = static_cast<const quint32 *>(xcb_get_property_value(reply));
-        const QColor foreground = QColor::fromRgba64(quint16(rgb[0]), quint16(rgb[1]), quint16(rgb[2]));
-        brightness = foreground.lightness() >= 128 ? Brightness::dark : Brightness::light;
+        foreground = QColor::fromRgba64(quint16(rgb[0]), quint16(rgb[1]), quint16(rgb[2]));
     }
     std::free(reply);
-    return brightness;
+    if (!foreground.isValid())
+        return Brightness::unknown;
+    return foreground.lightness() >= 128 ? Brightness::dark : Brightness::light;
 }
 
 } // namespace
