@@ -42,6 +42,7 @@ Shades shades(NamedColor color)
     case NamedColor::red:
         return {0xFF453A, 0xE0352B, 0xC4161C};
     }
+    // Untinted, as text on the panel: near white, gray, near black.
     return {0xF2F2F2, 0x7A7A7A, 0x1C1C1E};
 }
 

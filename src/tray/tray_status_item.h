@@ -55,7 +55,8 @@ signals:
 
 // The status item in the desktop's system tray. The tray icon is made only
 // once a tray exists (see TrayAvailability); until then the item keeps what
-// it should show and says once on standard error that it is waiting.
+// it should show and says once on standard error that it is waiting. The
+// icon is drawn for the panel's brightness and redrawn when that changes.
 class TrayStatusItem : public StatusItem {
     Q_OBJECT
 public:
