@@ -1,5 +1,5 @@
-// Every tray icon reads on the desktop's panel, dark or light: 3:1 or more (the figure for
-// graphics) for the 75th percentile of its visible pixels, at every size from 16 to 64 px.
+// Every tray icon reads on the desktop's panel, dark or light: WCAG contrast of 3:1 or more (the
+// figure for graphics) for the 75th percentile of its visible pixels, at every size from 16 to 64 px.
 #include "tray/tray_status_item.h"
 
 #include <QPainter>
@@ -10,7 +10,6 @@
 Q_DECLARE_METATYPE(StatusIcon)
 Q_DECLARE_METATYPE(Brightness)
 
-// WCAG's relative luminance.
 static double luminance(QRgb pixel)
 {
     const auto linear = [](int c) { return c <= 10 ? c / 3294.6 : std::pow((c / 255.0 + 0.055) / 1.055, 2.4); };
@@ -49,10 +48,9 @@ private slots:
             icons << StatusIcon{tint % 2 ? "pause.circle.fill" : "arrow.clockwise", QString::number(tint), NamedColor(tint / 2)};
         const std::tuple<const char *, Brightness, QColor> panels[]{{"unknown, dark", Brightness::unknown, 0x222222},
             {"unknown, light", Brightness::unknown, 0xEEEEEE}, {"dark", Brightness::dark, 0x222222}, {"light", Brightness::light, 0xEEEEEE}};
-        for (const StatusIcon &icon : icons) {
+        for (const StatusIcon &icon : icons)
             for (const auto &[name, brightness, panel] : panels)
                 QTest::addRow("%s %s on %s", qPrintable(icon.symbol), qPrintable(icon.description), name) << icon << brightness << panel;
-        }
     }
 
     void readsOnThePanel()
