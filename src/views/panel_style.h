@@ -18,6 +18,7 @@ class QPainter;
 // A colour chosen by name and resolved against the palette at drawing time,
 // so symbols follow a light or dark theme without being rebuilt. The named
 // hues have fixed values, with a dark variant when the window colour is dark.
+// The tray icon resolves them for the desktop's panel instead (trayIcon()).
 enum class NamedColor { primaryLabel, secondaryLabel, accent, blue, green, yellow, red, gray };
 
 QColor resolveColor(NamedColor color, const QPalette &palette);

@@ -5,6 +5,8 @@
 #include "scripted_daemon.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QTest>
 #include <QThread>
@@ -112,6 +114,8 @@ void TrayAppearanceTest::initTestCase()
     qputenv("DBUS_SESSION_BUS_ADDRESS", startServer(m_bus, QStringLiteral("dbus-daemon --session --nofork --print-address=1")));
     QVERIFY2(qgetenv("DISPLAY").size() > 1 && QDBusConnection::sessionBus().isConnected(),
              "no X server or bus (scripts/install-deps installs Xvfb, D-Bus and xdotool)");
+    // The desktop's settings portal is the test's to play, so the bus starts none installed here.
+    QVERIFY(QDBusConnection::sessionBus().registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
 }
 
 void TrayAppearanceTest::init()
@@ -152,14 +156,19 @@ void TrayAppearanceTest::iconAppearsWhenAStatusNotifierHostArrives()
     QVERIFY(bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
     QTRY_COMPARE_WITH_TIMEOUT(watcher.items.size(), 1, waitMs);
 
-    // The icon follows the daemon: "synced" reads "Tornel — Up to date" and is drawn in green (opaque 0x34C759).
+    // The icon follows the daemon: "synced" reads "Tornel — Up to date" and is drawn in green (opaque 0x30D158),
+    // rimmed in near black (0x1C1C1E) until the desktop's settings portal says it prefers dark.
     const auto property = [&watcher](const char *name) {
         return run(QStringLiteral("dbus-send --session --print-reply --dest=%1 /StatusNotifierItem "
                                   "org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierItem string:%2")
                        .arg(watcher.items.constFirst(), QLatin1StringView(name)));
     };
     QTRY_VERIFY_WITH_TIMEOUT(property("ToolTip").contains("string \"Tornel — Up to date\""), waitMs);
-    QVERIFY(property("IconPixmap").contains("ff 34 c7 59"));
+    QVERIFY(property("IconPixmap").contains("ff 30 d1 58") && property("IconPixmap").contains("ff 1c 1c 1e"));
+    bus.send(QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                        QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("SettingChanged"))
+             << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme") << QVariant::fromValue(QDBusVariant(1u)));
+    QTRY_VERIFY_WITH_TIMEOUT(!property("IconPixmap").contains("ff 1c 1c 1e"), waitMs);
     QVERIFY2(m_companion->endWithSignal(SIGTERM, waitMs), m_companion->standardError().constData());
     QCOMPARE(m_companion->standardError().count("waiting for a system tray"), 1);
     bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
