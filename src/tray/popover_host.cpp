@@ -1,5 +1,6 @@
 #include "tray/popover_host.h"
 
+#include "views/accessible_role.h"
 #include "views/menu_bar_view.h"
 
 #include <QCursor>
@@ -54,6 +55,7 @@ PopoverHost::PopoverHost(SyncState &syncState, DaemonManager &daemonManager, Ste
     setWindowFlags(kind.flags);
     m_hidesOnDeactivation = kind.hidesOnDeactivation;
     setWindowTitle(QStringLiteral("Tornel"));
+    setAccessibleRole(this, QAccessible::Window);
     setFixedSize(contentSize);
     setAutoFillBackground(true);
 
@@ -89,6 +91,12 @@ void PopoverHost::open()
     // So the panel's fields take typing at once.
     raise();
     activateWindow();
+    // To Qt a popup is never the active window, so it tells screen readers
+    // of no focus when the panel opens again: say where focus is.
+    if (QWidget *focus = focusWidget()) {
+        QAccessibleEvent event(focus, QAccessible::Focus);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void PopoverHost::showAnchored()
