@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -66,6 +67,15 @@ PopoverHost::PopoverHost(SyncState &syncState, DaemonManager &daemonManager, Ste
     column->addStretch();
 
     connect(m_panel, &MenuBarView::syncFolderOpened, this, &QWidget::hide);
+    // Qt tells screen readers of no focus when a popup window gets the
+    // keyboard (its focus widget kept focus all along): say where focus is
+    // once the panel has it, so they name the control there.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *window) {
+        if (window && window == windowHandle() && windowType() == Qt::Popup && focusWidget()) {
+            QAccessibleEvent focus(focusWidget(), QAccessible::Focus);
+            QAccessible::updateAccessibility(&focus);
+        }
+    });
 }
 
 void PopoverHost::setTrayIconGeometrySource(std::function<QRect()> source)
@@ -91,12 +101,6 @@ void PopoverHost::open()
     // So the panel's fields take typing at once.
     raise();
     activateWindow();
-    // To Qt a popup is never the active window, so it tells screen readers
-    // of no focus when the panel opens again: say where focus is.
-    if (QWidget *focus = focusWidget()) {
-        QAccessibleEvent event(focus, QAccessible::Focus);
-        QAccessible::updateAccessibility(&event);
-    }
 }
 
 void PopoverHost::showAnchored()

@@ -154,11 +154,8 @@ void LoginView::performLogin()
     // The button stays focusable while busy; pressed again, it does nothing.
     if (m_isLoading)
         return;
-    // The fields are about to be disabled: focus waits on the button, which
-    // says "Logging in..." and is busy, rather than on no control at all,
-    // and goes back where it was after a failure.
+    // Focus goes back where it was after a failure.
     QPointer<QWidget> focusBefore = focusWidget();
-    m_loginButton->setFocus(Qt::OtherFocusReason);
     m_isLoading = true;
     m_errorMessage.reset();
     updateControls();
@@ -193,12 +190,16 @@ void LoginView::finishLogin(const std::optional<IPCError> &error)
 
 void LoginView::updateControls()
 {
-    for (QLineEdit *field : {m_email, m_password, m_serverURL})
-        field->setEnabled(!m_isLoading);
     // Busy, it stays enabled so that focus can stay on it.
     m_loginButton->setEnabled((!m_email->text().isEmpty() && !m_password->text().isEmpty()) || m_isLoading);
     m_loginButton->setBusy(m_isLoading);
     m_loginButton->setText(m_isLoading ? QStringLiteral("Logging in...") : QStringLiteral("Log In"));
+    // The fields are about to be disabled: focus waits on the button, which
+    // now says "Logging in..." and is busy, rather than on no control at all.
+    if (m_isLoading)
+        m_loginButton->setFocus(Qt::OtherFocusReason);
+    for (QLineEdit *field : {m_email, m_password, m_serverURL})
+        field->setEnabled(!m_isLoading);
     const QString error = m_errorMessage.value_or(QString());
     m_errorText->setText(error);
     // Named before it shows, so it is announced whole; set only on a change,
