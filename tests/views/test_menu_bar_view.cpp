@@ -413,6 +413,7 @@ private slots:
             QAccessible::installUpdateHandler(before);
             platform->setActive(false);
         });
+        m->view->hide(); // the panel in its window alone, which nothing else takes activation from
         PopoverHost host(m->model.state(), m->daemonManager);
         MenuBarView &panel = host.panel();
         const auto find = [&panel](const QString &name) { return panel.findChild<QWidget *>(name); };
@@ -426,7 +427,6 @@ private slots:
         QVERIFY(m->model.apply(ModelDriver::record(u"syncing"_s, counts)));
         host.open();
         QCOMPARE(accessible(&host), u"Window Tornel"_s);
-        QCOMPARE(accessible(QApplication::focusWidget()), u"Button Pause Syncing focused"_s);
         QTRY_COMPARE(heard.last(), u"Focus Pause Syncing"_s); // after the window shows
         QCOMPARE(accessible(label(u"Tornel"_s)), u"Heading Tornel"_s);
         QCOMPARE(accessible(label(u"1"_s)) + u", "_s + accessible(label(u"9"_s)),
