@@ -1,5 +1,6 @@
 #include "tray/popover_host.h"
 
+#include "views/accessible_role.h"
 #include "views/menu_bar_view.h"
 
 #include <QCursor>
@@ -8,6 +9,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -54,6 +56,7 @@ PopoverHost::PopoverHost(SyncState &syncState, DaemonManager &daemonManager, Ste
     setWindowFlags(kind.flags);
     m_hidesOnDeactivation = kind.hidesOnDeactivation;
     setWindowTitle(QStringLiteral("Tornel"));
+    setAccessibleRole(this, QAccessible::Window);
     setFixedSize(contentSize);
     setAutoFillBackground(true);
 
@@ -64,6 +67,15 @@ PopoverHost::PopoverHost(SyncState &syncState, DaemonManager &daemonManager, Ste
     column->addStretch();
 
     connect(m_panel, &MenuBarView::syncFolderOpened, this, &QWidget::hide);
+    // Qt tells screen readers of no focus when a popup window gets the
+    // keyboard (its focus widget kept focus all along): say where focus is
+    // once the panel has it, so they name the control there.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *window) {
+        if (window && window == windowHandle() && windowType() == Qt::Popup && focusWidget()) {
+            QAccessibleEvent focus(focusWidget(), QAccessible::Focus);
+            QAccessible::updateAccessibility(&focus);
+        }
+    });
 }
 
 void PopoverHost::setTrayIconGeometrySource(std::function<QRect()> source)

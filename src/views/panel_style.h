@@ -10,6 +10,7 @@
 #include <QWidget>
 
 class QKeyEvent;
+class QLabel;
 class QPainter;
 
 // How the panel and the tray icon look: named colours, text styles, spacing,
@@ -42,6 +43,9 @@ int symbolSize(const QFont &font);
 
 // Sets a label-like widget's font to `style` and its text colour to `color`.
 void applyTextStyle(QWidget *widget, TextStyle style, NamedColor color = NamedColor::primaryLabel);
+
+// A title in the headline style, which screen readers know as a heading.
+QLabel *makeHeading(const QString &text);
 
 // What our flat, custom-drawn buttons share: the keys that activate them and
 // the look of keyboard focus and of a press.
