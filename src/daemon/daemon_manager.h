@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <chrono>
@@ -74,8 +75,19 @@ public:
     // One write(2) per message, so lines from several threads never interleave.
     static void writeToStandardOutput(const QByteArray &message);
 
+signals:
+    // A launch found no daemon in `searchedDirectories`, nor on PATH.
+    void daemonNotFound(const QStringList &searchedDirectories);
+    // A launch found the daemon at `path` but could not run it, for `reason`.
+    void launchFailed(const QString &path, const QString &reason);
+    // The daemon failed too often to be restarted again.
+    void gaveUp();
+
 private:
     struct Shared;
+
+    // Where a launch looks, in order, before PATH.
+    static QStringList searchedDirectories();
     struct Session;
 
     static void superviseExit(std::shared_ptr<Shared> shared, std::shared_ptr<Session> session);
