@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -58,8 +59,14 @@ StatusIcon statusIcon(SyncStatus status)
 TrayStatusItem::TrayStatusItem(QObject *parent) : StatusItem(parent)
 {
     connect(&m_trayAvailability, &TrayAvailability::trayAvailable, this, &TrayStatusItem::updateTrayIcon);
-    if (!m_trayAvailability.isTrayAvailable())
+    connect(&m_trayAvailability, &TrayAvailability::trayAvailable, this, &StatusItem::trayAppeared);
+    if (!m_trayAvailability.isTrayAvailable()) {
         std::fputs("Tornel: waiting for a system tray to show the icon\n", stderr);
+        QTimer::singleShot(trayGrace, this, [this] {
+            if (!m_trayAvailability.isTrayAvailable())
+                emit trayMissing();
+        });
+    }
     // Colours are resolved against the palette, so a theme change redraws.
     qApp->installEventFilter(this);
 }
