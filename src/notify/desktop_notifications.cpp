@@ -96,10 +96,8 @@ void DesktopNotifications::deliverDue()
     if (!notice)
         return;
     // Asked each time: the server may have been replaced since the last notice.
-    whenAnswered(
-        new QDBusPendingCallWatcher(
-            QDBusConnection::sessionBus().asyncCall(notificationsCall(QStringLiteral("GetCapabilities")), callTimeoutMs),
-            this),
+    call(
+        notificationsCall(QStringLiteral("GetCapabilities")),
         [this, notice = *notice](QDBusPendingCallWatcher &reply) {
             send(notice, QDBusPendingReply<QStringList>(reply).value());
         },
@@ -126,18 +124,25 @@ void DesktopNotifications::send(const Notice &notice, const QStringList &capabil
     QDBusMessage notify = notificationsCall(QStringLiteral("Notify"));
     notify << QCoreApplication::applicationName() << notice.replacesId << appId << notice.summary << body << actions
            << hints << qint32(-1);
-    whenAnswered(
-        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(notify, callTimeoutMs), this),
+    call(
+        notify,
         [this, topic = notice.topic](QDBusPendingCallWatcher &reply) {
             m_policy.shown(topic, QDBusPendingReply<uint>(reply).value());
         },
         [this, topic = notice.topic] { m_policy.shown(topic, 0); });
 }
 
-void DesktopNotifications::whenAnswered(QDBusPendingCallWatcher *watcher,
-                                        std::function<void(QDBusPendingCallWatcher &)> onReply,
-                                        std::function<void()> onFailure)
+void DesktopNotifications::call(const QDBusMessage &message, std::function<void(QDBusPendingCallWatcher &)> onReply,
+                                std::function<void()> onFailure)
 {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    // Without a bus the pending call would never finish.
+    if (!bus.isConnected()) {
+        reportOnce(bus.lastError());
+        onFailure();
+        return;
+    }
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, callTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, onReply = std::move(onReply), onFailure = std::move(onFailure)](QDBusPendingCallWatcher *call) {
                 call->deleteLater();

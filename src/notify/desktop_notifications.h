@@ -8,6 +8,7 @@
 #include <functional>
 
 class QDBusError;
+class QDBusMessage;
 class QDBusPendingCallWatcher;
 
 // The companion's notifications on the desktop, through the freedesktop
@@ -43,9 +44,10 @@ private:
     void scheduleDelivery();
     void deliverDue();
     void send(const Notice &notice, const QStringList &capabilities);
-    // Runs `onReply` with the call's reply, or says once why there is none.
-    void whenAnswered(QDBusPendingCallWatcher *watcher, std::function<void(QDBusPendingCallWatcher &)> onReply,
-                      std::function<void()> onFailure);
+    // Calls the server without waiting; runs `onReply` with its reply, or
+    // `onFailure` after saying (once) why there is none.
+    void call(const QDBusMessage &message, std::function<void(QDBusPendingCallWatcher &)> onReply,
+              std::function<void()> onFailure);
     void reportOnce(const QDBusError &error);
 
     NotificationPolicy m_policy;
