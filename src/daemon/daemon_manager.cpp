@@ -170,8 +170,8 @@ void DaemonManager::stop()
 QStringList DaemonManager::searchedDirectories()
 {
     const QString home = QDir::homePath();
-    return {QCoreApplication::applicationDirPath(), QStringLiteral("/usr/local/bin"), home + QStringLiteral("/.tornel/bin"),
-            home + QStringLiteral("/go/bin")};
+    return {QCoreApplication::applicationDirPath(), QStringLiteral("/usr/local/bin"),
+            home + QStringLiteral("/.tornel/bin"), home + QStringLiteral("/go/bin")};
 }
 
 QString DaemonManager::daemonPath() const

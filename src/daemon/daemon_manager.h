@@ -85,10 +85,10 @@ signals:
 
 private:
     struct Shared;
+    struct Session;
 
     // Where a launch looks, in order, before PATH.
     static QStringList searchedDirectories();
-    struct Session;
 
     static void superviseExit(std::shared_ptr<Shared> shared, std::shared_ptr<Session> session);
     void relaunchLater(const std::weak_ptr<Session> &failed, std::chrono::milliseconds delay);

@@ -17,9 +17,8 @@ const QString notificationsService = QStringLiteral("org.freedesktop.Notificatio
 const QString notificationsPath = QStringLiteral("/org/freedesktop/Notifications");
 // A server that never answers must not keep a notice in flight for D-Bus's default 25 s.
 constexpr int callTimeoutMs = 5000;
-// The hint's levels: low, normal, critical.
-constexpr uchar urgencyNormal = 1;
-constexpr uchar urgencyCritical = 2;
+// The urgency hint's levels; a byte on the bus.
+enum class Urgency : uchar { low, normal, critical };
 
 QDBusMessage notificationsCall(const QString &method)
 {
@@ -114,12 +113,13 @@ void DesktopNotifications::send(const Notice &notice, const QStringList &capabil
             actions << QStringLiteral("retry") << QStringLiteral("Retry Sync");
     }
     // A server that reads markup would take "<" or "&" in a daemon's message for markup.
-    const QString body = capabilities.contains(QStringLiteral("body-markup")) ? notice.body.toHtmlEscaped() : notice.body;
+    const bool readsMarkup = capabilities.contains(QStringLiteral("body-markup"));
+    const QString body = readsMarkup ? notice.body.toHtmlEscaped() : notice.body;
     // The desktop entry's name is also the installed icon's.
     const QString appId = QGuiApplication::desktopFileName();
     const QVariantMap hints{
         {QStringLiteral("desktop-entry"), appId},
-        {QStringLiteral("urgency"), QVariant::fromValue(notice.urgent ? urgencyCritical : urgencyNormal)},
+        {QStringLiteral("urgency"), QVariant::fromValue(uchar(notice.urgent ? Urgency::critical : Urgency::normal))},
     };
     QDBusMessage notify = notificationsCall(QStringLiteral("Notify"));
     notify << QCoreApplication::applicationName() << notice.replacesId << appId << notice.summary << body << actions
