@@ -2,6 +2,7 @@
 // of events at whole seconds, run against the policy on a test clock.
 #include "notify/notification_policy.h"
 
+#include <QDir>
 #include <QTest>
 
 namespace {
@@ -9,15 +10,9 @@ namespace {
 using namespace std::chrono_literals;
 using TimePoint = NotificationPolicy::TimePoint;
 
-QString second(TimePoint time)
-{
-    return QString::number(std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count());
-}
-
-// Runs `script` ("<second> <event>[:<argument>]" per step) against a server
-// that numbers new notifications from 1. Each one shown reads "<second> #<id>
-// <summary>", or "<second> #<id> <body>" when it offers Retry; a notification
-// taken back reads "<second> close #<id>".
+// Runs `script` ("<second> <event>[:<argument>]" per step) against a server that numbers new notifications
+// from 1. Each one shown reads "<second> #<id> <summary>", or "<second> #<id> <body>" when it offers Retry;
+// one taken back reads "<second> close #<id>".
 QStringList run(const QStringList &script)
 {
     TimePoint now{};
@@ -30,7 +25,8 @@ QStringList run(const QStringList &script)
             const std::optional<Notice> notice = policy.takeDue();
             const quint32 id = notice->replacesId ? notice->replacesId : ++lastId;
             policy.shown(notice->topic, id);
-            seen << QStringLiteral("%1 #%2 %3").arg(second(now)).arg(id).arg(notice->offersRetry ? notice->body : notice->summary);
+            const QString &text = notice->offersRetry ? notice->body : notice->summary;
+            seen << QStringLiteral("%1 #%2 %3").arg(now.time_since_epoch() / 1s).arg(id).arg(text);
         }
         now = end;
     };
@@ -51,7 +47,7 @@ QStringList run(const QStringList &script)
         else if (event == u"closed")
             policy.closed(argument.toUInt());
         else if (const std::optional<quint32> withdrawn = policy.trayAppeared())
-            seen << QStringLiteral("%1 close #%2").arg(second(now)).arg(*withdrawn);
+            seen << QStringLiteral("%1 close #%2").arg(now.time_since_epoch() / 1s).arg(*withdrawn);
         deliverUntil(now);
     }
     deliverUntil(now + 60s);
@@ -65,6 +61,7 @@ class NotificationPolicyTest : public QObject {
 private slots:
     void scripts_data();
     void scripts();
+    void missingServiceNamesWhereTornelLooked();
 };
 
 void NotificationPolicyTest::scripts_data()
@@ -73,8 +70,7 @@ void NotificationPolicyTest::scripts_data()
     QTest::addColumn<QStringList>("seen");
     const QString again = QStringLiteral("Syncing works again");
     QTest::newRow("the status found at start-up, and syncing, paused or logged out, tell nothing")
-        << QStringList{"0 error:Disk full", "2 error:Disk gone", "4 synced", "6 paused", "8 synced", "10 logged_out",
-                       "12 syncing"}
+        << QStringList{"0 error:A", "2 error:B", "4 synced", "6 paused", "8 synced", "10 logged_out", "12 syncing"}
         << QStringList{};
     QTest::newRow("one notification per episode follows its message in place; recovery replaces it")
         << QStringList{"0 synced", "1 error:A", "3 error:A", "5 syncing", "7 error:A", "12 error:B", "14 synced"}
@@ -94,10 +90,9 @@ void NotificationPolicyTest::scripts_data()
     QTest::newRow("topics never replace each other and take turns in order of arrival")
         << QStringList{"0 synced", "1 error:A", "3 no-tray", "4 error:B"}
         << QStringList{"1 #1 A", "11 #2 Tornel is running", "21 #1 B"};
-    QTest::newRow("a tray that appears takes back the notification about its absence")
-        << QStringList{"5 no-tray", "8 tray"} << QStringList{"5 #1 Tornel is running", "8 close #1"};
-    QTest::newRow("a tray that appears first drops it unseen")
-        << QStringList{"0 not-found", "5 no-tray", "7 tray"} << QStringList{"0 #1 Tornel cannot find its sync service"};
+    QTest::newRow("a tray that appears takes back the notification about its absence, shown or waiting")
+        << QStringList{"5 no-tray", "8 tray", "9 synced", "10 error:A", "12 no-tray", "14 tray"}
+        << QStringList{"5 #1 Tornel is running", "8 close #1", "15 #2 A"};
 }
 
 void NotificationPolicyTest::scripts()
@@ -105,6 +100,13 @@ void NotificationPolicyTest::scripts()
     QFETCH(QStringList, script);
     QFETCH(QStringList, seen);
     QCOMPARE(run(script), seen);
+}
+
+void NotificationPolicyTest::missingServiceNamesWhereTornelLooked()
+{
+    NotificationPolicy policy;
+    policy.serviceNotFound({QStringLiteral("/usr/bin"), QDir::homePath() + QStringLiteral("/.tornel/bin")});
+    QVERIFY(policy.takeDue()->body.contains(u"no tornel-sync in /usr/bin, ~/.tornel/bin or on your PATH. Install"));
 }
 
 QTEST_APPLESS_MAIN(NotificationPolicyTest)
