@@ -74,7 +74,8 @@ void NotificationPolicy::serviceGaveUp()
     reportServiceFailure({Notice::Topic::sync, QStringLiteral("The sync service keeps failing"),
                           QStringLiteral("tornel-sync, the service that syncs your files, failed several times in a "
                                          "minute, so Tornel stopped restarting it. To try again, quit Tornel and "
-                                         "start it again; started from a terminal, it shows why the service fails."),
+                                         "start it again; started from a terminal, Tornel shows why the service "
+                                         "fails."),
                           false, true, 0});
 }
 
