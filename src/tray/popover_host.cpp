@@ -22,6 +22,12 @@ int clampSpan(int start, int length, int low, int high)
     return std::max(low, std::min(start, high - length + 1));
 }
 
+// A window of its own: a title, a close button and a minimise button; no
+// maximise button for a panel of fixed size.
+constexpr Qt::WindowFlags windowedFlags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                                          Qt::WindowCloseButtonHint;
+
 } // namespace
 
 bool isTriggerDebounced(std::chrono::steady_clock::time_point now,
@@ -54,6 +60,7 @@ PopoverHost::PopoverHost(SyncState &syncState, DaemonManager &daemonManager, Ste
 {
     const PopoverWindowKind kind = popoverWindowKind(QGuiApplication::platformName());
     setWindowFlags(kind.flags);
+    m_popupFlags = kind.flags;
     m_hidesOnDeactivation = kind.hidesOnDeactivation;
     setWindowTitle(QStringLiteral("Tornel"));
     setAccessibleRole(this, QAccessible::Window);
@@ -103,8 +110,23 @@ void PopoverHost::open()
     activateWindow();
 }
 
+void PopoverHost::setWindowed(bool windowed)
+{
+    m_windowed = windowed;
+}
+
 void PopoverHost::showAnchored()
 {
+    if (m_windowed != m_madeAsWindow) {
+        m_madeAsWindow = m_windowed;
+        setWindowFlags(m_windowed ? windowedFlags : m_popupFlags);
+        // The window manager places the window, not where the popup last was.
+        setAttribute(Qt::WA_Moved, false);
+    }
+    if (m_madeAsWindow) {
+        show();
+        return;
+    }
     const QRect trayIcon = m_trayIconGeometry ? m_trayIconGeometry() : QRect();
     const QPoint pointer = QCursor::pos();
     const QPoint anchor = trayIcon.isEmpty() ? pointer : trayIcon.center();
@@ -134,7 +156,8 @@ void PopoverHost::hideEvent(QHideEvent *event)
 void PopoverHost::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && m_hidesOnDeactivation && isVisible() && !isActiveWindow())
+    if (event->type() == QEvent::ActivationChange && m_hidesOnDeactivation && !m_madeAsWindow && isVisible() &&
+        !isActiveWindow())
         hide();
 }
 

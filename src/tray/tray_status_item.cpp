@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -151,8 +152,14 @@ QIcon trayIcon(const StatusIcon &icon, Brightness brightness)
 TrayStatusItem::TrayStatusItem(QObject *parent) : StatusItem(parent)
 {
     connect(&m_trayAvailability, &TrayAvailability::trayAvailable, this, &TrayStatusItem::updateTrayIcon);
-    if (!m_trayAvailability.isTrayAvailable())
+    connect(&m_trayAvailability, &TrayAvailability::trayAvailable, this, &StatusItem::trayAppeared);
+    if (!m_trayAvailability.isTrayAvailable()) {
         std::fputs("Tornel: waiting for a system tray to show the icon\n", stderr);
+        QTimer::singleShot(trayGrace, this, [this] {
+            if (!m_trayAvailability.isTrayAvailable())
+                emit trayMissing();
+        });
+    }
     connect(&m_panelBrightness, &PanelBrightness::changed, this, &TrayStatusItem::updateTrayIcon);
 }
 

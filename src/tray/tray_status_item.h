@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 
 class QMenu;
@@ -51,6 +52,10 @@ public:
 signals:
     // The primary click on the icon.
     void clicked();
+    // No tray came up in the first seconds after the start: the icon cannot show.
+    void trayMissing();
+    // A tray appeared after the start; the icon shows from now on.
+    void trayAppeared();
 };
 
 // The status item in the desktop's system tray. The tray icon is made only
@@ -60,6 +65,10 @@ signals:
 class TrayStatusItem : public StatusItem {
     Q_OBJECT
 public:
+    // A panel started with the session may come up a little after Tornel;
+    // a desktop without one by then most likely has none (stock GNOME).
+    static constexpr std::chrono::seconds trayGrace{5};
+
     explicit TrayStatusItem(QObject *parent = nullptr);
     ~TrayStatusItem() override;
 
