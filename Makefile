@@ -27,7 +27,7 @@ test: build build-asan
 	cd $(BUILD) && $(CTEST) $(CTEST_ARGS)
 	cd $(ASAN_BUILD) && $(CTEST) $(CTEST_ARGS)
 
-# The panel in each state and the login form as PNG files, for looking at by eye.
+# The panel in each state, the login form and the tray icons as PNG files, for looking at by eye.
 renders: build
 	@QT_QPA_PLATFORM=offscreen $(BUILD)/docs/render_panel $(BUILD)/docs/renders
 

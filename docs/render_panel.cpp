@@ -1,6 +1,6 @@
-// Draws the panel in each status and the login form to PNG files, for
-// looking at by eye: `make renders` writes them to build/docs/renders (or
-// give another folder as the argument). The model is driven by a scripted
+// Draws the panel in each status, the login form and the tray icons to PNG
+// files, for looking at by eye: `make renders` writes them to
+// build/docs/renders (or give another folder as the argument). The model is driven by a scripted
 // daemon on a real socket, as in the tests, so the pictures show what the
 // daemon's answers make of the panel. Nothing here checks how they look.
 //
@@ -10,6 +10,7 @@
 
 #include "daemon/daemon_manager.h"
 #include "tray/popover_host.h"
+#include "tray/tray_status_item.h"
 #include "views/controls/painted_button.h"
 #include "views/login_view.h"
 #include "views/menu_bar_view.h"
@@ -17,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScreen>
 #include <QSet>
 #include <QTest>
@@ -42,7 +44,12 @@ public:
         if (!settle(window))
             fail(name + u": the layout did not settle"_s);
         window.repaint();
-        const QImage image = window.screen()->grabWindow(window.winId()).toImage();
+        save(window.screen()->grabWindow(window.winId()).toImage(), name);
+    }
+
+    // Saves `image` as <name>.png.
+    void save(const QImage &image, const QString &name)
+    {
         QSet<QRgb> colours;
         for (int y = 0; y < image.height(); y += 4) {
             for (int x = 0; x < image.width(); x += 4)
@@ -157,6 +164,45 @@ void loginForm(Pictures &pictures)
     pictures.take(host, u"panel-login-error"_s);
 }
 
+// The tray icons (launch, then each status) as the tray is handed them for a
+// panel of unknown, dark and light brightness, on a dark (#222222) and a light
+// (#EEEEEE) strip each: at 16, 22 and 32 px, then the 16 px ones four times
+// enlarged. tray-icons-<brightness>.png.
+void trayIcons(Pictures &pictures)
+{
+    QList<StatusIcon> icons{launchIcon()};
+    for (SyncStatus status : {SyncStatus::loggedOut, SyncStatus::syncing, SyncStatus::synced, SyncStatus::paused,
+                              SyncStatus::error})
+        icons << statusIcon(status);
+    constexpr int enlarged = 4;
+    constexpr int margin = 12;
+    constexpr int stripHeight = 16 * enlarged + 2 * margin;
+    const QList<std::pair<QString, Brightness>> cases{
+        {u"unknown"_s, Brightness::unknown}, {u"dark"_s, Brightness::dark}, {u"light"_s, Brightness::light}};
+    for (const auto &[name, brightness] : cases) {
+        QImage image(icons.size() * (16 + 22 + 32 + 16 * enlarged + 5 * margin) + margin, 2 * stripHeight,
+                     QImage::Format_RGB32);
+        QPainter painter(&image);
+        for (const QColor strip : {QColor(0x222222), QColor(0xEEEEEE)}) {
+            const int top = strip.lightness() < 128 ? 0 : stripHeight;
+            painter.fillRect(0, top, image.width(), stripHeight, strip);
+            int x = margin;
+            for (const StatusIcon &icon : icons) {
+                const QIcon drawn = trayIcon(icon, brightness);
+                for (int side : {16, 22, 32}) {
+                    painter.drawPixmap(x, top + (stripHeight - side) / 2, drawn.pixmap(side));
+                    x += side + margin;
+                }
+                const QImage small = drawn.pixmap(16).toImage();
+                painter.drawImage(x, top + margin, small.scaled(small.size() * enlarged));
+                x += 16 * enlarged + 2 * margin;
+            }
+        }
+        painter.end();
+        pictures.save(image, u"tray-icons-"_s + name);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -173,5 +219,6 @@ int main(int argc, char *argv[])
     Pictures pictures(folder);
     panelStatuses(pictures);
     loginForm(pictures);
+    trayIcons(pictures);
     return pictures.finish();
 }

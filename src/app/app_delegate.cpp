@@ -14,6 +14,8 @@ void AppDelegate::applicationDidFinishLaunching()
     createStatusItem();
     buildPopover();
     installStateChangeCallback();
+    installNotifications();
+    followTrayPresence();
     startDaemon();
     // No first redraw: the launch icon stays until the model reports a status.
 }
@@ -50,6 +52,36 @@ void AppDelegate::installStateChangeCallback()
         if (self)
             QMetaObject::invokeMethod(self.data(), [self, status] { self->updateMenuBarIcon(status); }, Qt::QueuedConnection);
     };
+}
+
+void AppDelegate::installNotifications()
+{
+    // A status answer changes the status before the message; the notifier
+    // sends in a later turn and so sees both.
+    const auto observe = [this] { m_notifications.statusObserved(m_syncState.status(), m_syncState.errorMessage()); };
+    connect(&m_syncState, &SyncState::statusChanged, &m_notifications, observe);
+    connect(&m_syncState, &SyncState::errorMessageChanged, &m_notifications, observe);
+    connect(&m_daemonManager, &DaemonManager::gaveUp, &m_notifications, &DesktopNotifications::serviceGaveUp);
+    connect(&m_daemonManager, &DaemonManager::daemonNotFound, &m_notifications,
+            &DesktopNotifications::serviceNotFound);
+    connect(&m_daemonManager, &DaemonManager::launchFailed, &m_notifications,
+            &DesktopNotifications::serviceNotLaunched);
+    connect(&m_notifications, &DesktopNotifications::retryRequested, &m_syncState, &SyncState::resume);
+    connect(&m_notifications, &DesktopNotifications::openPanelRequested, m_popover.get(), &PopoverHost::open);
+}
+
+void AppDelegate::followTrayPresence()
+{
+    // Without a tray the panel is a window of its own, opened by a second
+    // start or a click on the notification that says so.
+    connect(m_statusItem.get(), &StatusItem::trayMissing, this, [this] {
+        m_popover->setWindowed(true);
+        m_notifications.trayMissing();
+    });
+    connect(m_statusItem.get(), &StatusItem::trayAppeared, this, [this] {
+        m_popover->setWindowed(false);
+        m_notifications.trayAppeared();
+    });
 }
 
 void AppDelegate::startDaemon()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "daemon/daemon_manager.h"
+#include "notify/desktop_notifications.h"
 #include "state/sync_state.h"
 #include "tray/popover_host.h"
 #include "tray/tray_menu.h"
@@ -37,6 +38,8 @@ private:
     void createStatusItem();
     void buildPopover();
     void installStateChangeCallback();
+    void installNotifications();
+    void followTrayPresence();
     void startDaemon();
     void updateMenuBarIcon(SyncStatus state);
 
@@ -44,6 +47,7 @@ private:
     std::unique_ptr<StatusItem> m_statusItem;
     SyncState m_syncState;
     DaemonManager m_daemonManager;
+    DesktopNotifications m_notifications;
     // Declared after the model: the panel refers to it and goes first.
     std::unique_ptr<PopoverHost> m_popover;
     QMenu m_trayMenuEntries;

@@ -124,11 +124,13 @@ void DaemonManager::start(std::function<void()> onReady)
             executableName + QStringLiteral(" (looked beside the companion, in /usr/local/bin, ~/.tornel/bin, "
                                             "~/go/bin and on PATH)"),
             std::make_error_code(std::errc::no_such_file_or_directory)));
+        emit daemonNotFound(searchedDirectories());
         return;
     }
     ChildProcess::LaunchResult launched = ChildProcess::launch(path);
     if (const auto *error = std::get_if<std::error_code>(&launched)) {
         m_shared->print(describeFailure(path, *error));
+        emit launchFailed(path, QString::fromStdString(error->message()));
         return;
     }
 
@@ -161,16 +163,17 @@ void DaemonManager::stop()
         m_shared->print(QStringLiteral("[daemon] Stopped"));
 }
 
-QString DaemonManager::daemonPath() const
+QStringList DaemonManager::searchedDirectories()
 {
     const QString home = QDir::homePath();
-    const QString candidates[] = {
-        QCoreApplication::applicationDirPath() + u'/' + executableName,
-        QStringLiteral("/usr/local/bin/") + executableName,
-        home + QStringLiteral("/.tornel/bin/") + executableName,
-        home + QStringLiteral("/go/bin/") + executableName,
-    };
-    for (const QString &candidate : candidates) {
+    return {QCoreApplication::applicationDirPath(), QStringLiteral("/usr/local/bin"),
+            home + QStringLiteral("/.tornel/bin"), home + QStringLiteral("/go/bin")};
+}
+
+QString DaemonManager::daemonPath() const
+{
+    for (const QString &directory : searchedDirectories()) {
+        const QString candidate = directory + u'/' + executableName;
         if (QFileInfo::exists(candidate))
             return candidate;
     }
@@ -218,6 +221,7 @@ void DaemonManager::supervise(std::shared_ptr<Shared> shared, std::shared_ptr<Se
     }
     if (!delay) {
         shared->print(QStringLiteral("[daemon] Too many restarts, giving up"));
+        shared->postToOwner([](DaemonManager &manager) { emit manager.gaveUp(); });
         return;
     }
     shared->print(QStringLiteral("[daemon] Restarting in %1s (attempt %2/%3)")

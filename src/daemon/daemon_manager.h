@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <chrono>
@@ -74,9 +75,20 @@ public:
     // One write(2) per message, so lines from several threads never interleave.
     static void writeToStandardOutput(const QByteArray &message);
 
+signals:
+    // A launch found no daemon in `searchedDirectories`, nor on PATH.
+    void daemonNotFound(const QStringList &searchedDirectories);
+    // A launch found the daemon at `path` but could not run it, for `reason`.
+    void launchFailed(const QString &path, const QString &reason);
+    // The daemon failed too often to be restarted again.
+    void gaveUp();
+
 private:
     struct Shared;
     struct Session;
+
+    // Where a launch looks, in order, before PATH.
+    static QStringList searchedDirectories();
 
     static void supervise(std::shared_ptr<Shared> shared, std::shared_ptr<Session> session);
     void relaunchLater(const std::weak_ptr<Session> &failed, std::chrono::milliseconds delay);

@@ -31,6 +31,18 @@ private:
     int m_fd;
 };
 
+using Clock = std::chrono::steady_clock;
+
+// What is left until `deadline` as a socket timeout; zero once it has passed,
+// which a socket would read as "wait for ever", so callers stop on it.
+timeval timeLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+    if (left.count() <= 0)
+        return {};
+    return {time_t(left.count() / 1'000'000), suseconds_t(left.count() % 1'000'000)};
+}
+
 bool connectTo(int fd, const QString &socketPath)
 {
     sockaddr_un address {};
@@ -40,7 +52,22 @@ bool connectTo(int fd, const QString &socketPath)
     if (path.size() >= qsizetype(sizeof(address.sun_path)) || path.contains('\0'))
         return false;
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    return ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0;
+
+    // A daemon that is alive but does not accept (stopped, or its listen queue
+    // full) would hold a plain connect forever, and with it a worker of the
+    // pool. A Unix-domain connect waits no longer than the send timeout.
+    const auto deadline = Clock::now() + IPCClient::timeout;
+    for (;;) {
+        const timeval left = timeLeft(deadline);
+        if (left.tv_sec == 0 && left.tv_usec == 0)
+            return false;
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &left, sizeof(left));
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0)
+            return true;
+        // A call with a timeout is not restarted after a signal handler ran.
+        if (errno != EINTR)
+            return errno == EISCONN;
+    }
 }
 
 // Follows a JSON text as its bytes arrive, tracking only the nesting outside
@@ -117,9 +144,8 @@ private:
 // bytes costs one small allocation rather than the whole limit.
 QByteArray receiveAnswer(int fd)
 {
-    using Clock = std::chrono::steady_clock;
     constexpr qsizetype firstSize = 4096;
-    const auto deadline = Clock::now() + std::chrono::seconds(IPCClient::receiveTimeoutSeconds);
+    const auto deadline = Clock::now() + IPCClient::timeout;
     AnswerScanner scanner;
     QByteArray buffer;
     qsizetype received = 0;
@@ -129,13 +155,10 @@ QByteArray receiveAnswer(int fd)
                 break;
             buffer.resize(qMin(qMax(firstSize, 2 * received), qsizetype(IPCClient::receiveBufferSize)));
         }
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
+        const timeval left = timeLeft(deadline);
+        if (left.tv_sec == 0 && left.tv_usec == 0)
             break;
-        timeval timeout {};
-        timeout.tv_sec = time_t(left.count() / 1'000'000);
-        timeout.tv_usec = suseconds_t(left.count() % 1'000'000);
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &left, sizeof(left));
         const ssize_t n = ::recv(fd, buffer.data() + received, size_t(buffer.size() - received), 0);
         // A receive with a timeout is not restarted after a signal handler ran.
         if (n < 0 && errno == EINTR)

@@ -6,6 +6,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,7 +31,8 @@ using IPCCompletion = std::function<void(const IPCResult &)>;
 class IPCClient {
 public:
     static constexpr int receiveBufferSize = 1024 * 1024;
-    static constexpr int receiveTimeoutSeconds = 10;
+    // How long the connect may take, and then how long the answer.
+    static constexpr std::chrono::seconds timeout{10};
 
     // The socket is at the home directory + "/.tornel/daemon.sock".
     IPCClient();

@@ -1,5 +1,6 @@
 #include "tray/popover_host.h"
 
+#include "views/accessible_role.h"
 #include "views/menu_bar_view.h"
 
 #include <QCloseEvent>
@@ -9,6 +10,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -20,6 +22,12 @@ int clampSpan(int start, int length, int low, int high)
 {
     return std::max(low, std::min(start, high - length + 1));
 }
+
+// A window of its own: a title, a close button and a minimise button; no
+// maximise button for a panel of fixed size.
+constexpr Qt::WindowFlags windowedFlags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                                          Qt::WindowCloseButtonHint;
 
 } // namespace
 
@@ -53,8 +61,10 @@ PopoverHost::PopoverHost(SyncState &syncState, DaemonManager &daemonManager, Ste
 {
     const PopoverWindowKind kind = popoverWindowKind(QGuiApplication::platformName());
     setWindowFlags(kind.flags);
+    m_popupFlags = kind.flags;
     m_hidesOnDeactivation = kind.hidesOnDeactivation;
     setWindowTitle(QStringLiteral("Tornel"));
+    setAccessibleRole(this, QAccessible::Window);
     setFixedSize(contentSize);
     setAutoFillBackground(true);
 
@@ -62,6 +72,16 @@ PopoverHost::PopoverHost(SyncState &syncState, DaemonManager &daemonManager, Ste
     m_column->setContentsMargins(0, 0, 0, 0);
     m_column->setSpacing(0);
     m_column->addStretch();
+
+    // Qt tells screen readers of no focus when a popup window gets the
+    // keyboard (its focus widget kept focus all along): say where focus is
+    // once the panel has it, so they name the control there.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *window) {
+        if (window && window == windowHandle() && windowType() == Qt::Popup && focusWidget()) {
+            QAccessibleEvent focus(focusWidget(), QAccessible::Focus);
+            QAccessible::updateAccessibility(&focus);
+        }
+    });
 }
 
 MenuBarView &PopoverHost::panel()
@@ -99,8 +119,23 @@ void PopoverHost::open()
     activateWindow();
 }
 
+void PopoverHost::setWindowed(bool windowed)
+{
+    m_windowed = windowed;
+}
+
 void PopoverHost::showAnchored()
 {
+    if (m_windowed != m_madeAsWindow) {
+        m_madeAsWindow = m_windowed;
+        setWindowFlags(m_windowed ? windowedFlags : m_popupFlags);
+        // The window manager places the window, not where the popup last was.
+        setAttribute(Qt::WA_Moved, false);
+    }
+    if (m_madeAsWindow) {
+        show();
+        return;
+    }
     const QRect trayIcon = m_trayIconGeometry ? m_trayIconGeometry() : QRect();
     // Asking the X server where the pointer is costs a round trip.
     const QPoint pointer = trayIcon.isEmpty() ? QCursor::pos() : QPoint();
@@ -140,7 +175,8 @@ void PopoverHost::hideEvent(QHideEvent *event)
 void PopoverHost::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && m_hidesOnDeactivation && isVisible() && !isActiveWindow())
+    if (event->type() == QEvent::ActivationChange && m_hidesOnDeactivation && !m_madeAsWindow && isVisible() &&
+        !isActiveWindow())
         hide();
 }
 

@@ -71,6 +71,10 @@ public:
     // Shows the panel whether or not it closed just now (the tray menu, a
     // second start), and brings it to the front with keyboard focus.
     void open();
+    // Without a tray there is no icon to hang the panel from: it then opens
+    // as an ordinary window with a title and a close button, placed by the
+    // window manager. Takes effect at the next opening.
+    void setWindowed(bool windowed);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -89,5 +93,9 @@ private:
     SteadyClock m_clock;
     std::optional<std::chrono::steady_clock::time_point> m_hiddenAt;
     bool m_hidesOnDeactivation;
+    Qt::WindowFlags m_popupFlags;
+    // Asked for, and what the window was last made as.
+    bool m_windowed = false;
+    bool m_madeAsWindow = false;
     std::function<QRect()> m_trayIconGeometry;
 };

@@ -2,31 +2,106 @@
 
 #include "views/symbols.h"
 
-#include <QApplication>
 #include <QIconEngine>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 
 namespace {
 
+// A tint's shades on the desktop's panel: bright on a dark one, deep on a
+// light one, and a middle shade that reads on either (3:1 or more against
+// #222222 and #EEEEEE alike) for when the panel's brightness is unknown.
+struct Shades {
+    QRgb onDark;
+    QRgb onEither;
+    QRgb onLight;
+};
+
+// Near black, for the rim of filled symbols.
+constexpr QRgb rimColor = 0x1C1C1E;
+
+Shades shades(NamedColor color)
+{
+    switch (color) {
+    case NamedColor::primaryLabel:
+        break;
+    case NamedColor::secondaryLabel:
+    case NamedColor::gray:
+        return {0xAEAEB2, 0x7A7A80, 0x636366};
+    case NamedColor::accent:
+    case NamedColor::blue:
+        return {0x409CFF, 0x007AFF, 0x0058D0};
+    case NamedColor::green:
+        return {0x30D158, 0x248A3D, 0x1E7A34};
+    case NamedColor::yellow:
+        return {0xFFD60A, 0x9E7600, 0x8A6500};
+    case NamedColor::red:
+        return {0xFF453A, 0xE0352B, 0xC4161C};
+    }
+    // Untinted, as text on the panel: near white, gray, near black.
+    return {0xF2F2F2, 0x7A7A7A, 0x1C1C1E};
+}
+
+// The symbol at `side` pixels in `fill`, with a rim in `rim` (when valid)
+// around it and across its cut-outs.
+QPixmap trayImage(const QString &symbol, const QColor &fill, const QColor &rim, int side)
+{
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        if (rim.isValid()) {
+            // The symbol stamped over a disc of offsets: itself, widened.
+            const int width = std::max(1, qRound(side / 16.0));
+            const QPixmap stamp = Symbols::pixmap(symbol, rim, side);
+            for (int dy = -width; dy <= width; ++dy) {
+                for (int dx = -width; dx <= width; ++dx) {
+                    if (dx * dx + dy * dy <= width * width + width)
+                        painter.drawPixmap(dx, dy, stamp);
+                }
+            }
+        }
+        painter.drawPixmap(0, 0, Symbols::pixmap(symbol, fill, side));
+    }
+    // Lines about a pixel wide fall between pixels and fade into the panel;
+    // a quarter more coverage on partly covered pixels keeps their colour,
+    // as type renderers darken thin stems.
+    image.convertTo(QImage::Format_ARGB32);
+    for (int y = 0; y < side; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < side; ++x)
+            line[x] = qRgba(qRed(line[x]), qGreen(line[x]), qBlue(line[x]), std::min(255, qAlpha(line[x]) * 5 / 4));
+    }
+    return QPixmap::fromImage(image);
+}
+
 // An icon drawn from a symbol at whatever size and pixel ratio is asked for,
 // so the tray gets a sharp image at its own size rather than a scaled one.
 class SymbolIconEngine : public QIconEngine {
 public:
-    SymbolIconEngine(QString symbol, QColor color) : m_symbol(std::move(symbol)), m_color(color) {}
-
-    void paint(QPainter *painter, const QRect &rect, QIcon::Mode, QIcon::State) override
+    SymbolIconEngine(QString symbol, QColor fill, QColor rim) : m_symbol(std::move(symbol)), m_fill(fill), m_rim(rim)
     {
-        Symbols::paint(*painter, rect, m_symbol, m_color, std::min(rect.width(), rect.height()));
+    }
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal ratio = painter->device()->devicePixelRatioF();
+        const int side = std::min(rect.width(), rect.height());
+        QPixmap image = pixmap(QSize(side, side) * ratio, mode, state);
+        image.setDevicePixelRatio(ratio);
+        QRect target(0, 0, side, side);
+        target.moveCenter(rect.center());
+        painter->drawPixmap(target, image);
     }
 
     QPixmap pixmap(const QSize &size, QIcon::Mode, QIcon::State) override
     {
-        return Symbols::pixmap(m_symbol, m_color, std::min(size.width(), size.height()));
+        return trayImage(m_symbol, m_fill, m_rim, std::min(size.width(), size.height()));
     }
 
     // The sizes trays commonly ask for; any other size is drawn as well.
@@ -35,11 +110,12 @@ public:
         return {QSize(16, 16), QSize(22, 22), QSize(24, 24), QSize(32, 32), QSize(48, 48), QSize(64, 64)};
     }
 
-    QIconEngine *clone() const override { return new SymbolIconEngine(m_symbol, m_color); }
+    QIconEngine *clone() const override { return new SymbolIconEngine(m_symbol, m_fill, m_rim); }
 
 private:
     QString m_symbol;
-    QColor m_color;
+    QColor m_fill;
+    QColor m_rim;
 };
 
 } // namespace
@@ -55,13 +131,36 @@ StatusIcon statusIcon(SyncStatus status)
     return {look.symbol, look.trayDescription, look.trayColor};
 }
 
+QIcon trayIcon(const StatusIcon &icon, Brightness brightness)
+{
+    if (!Symbols::exists(icon.symbol))
+        return {};
+    const Shades tint = shades(icon.color.value_or(NamedColor::primaryLabel));
+    // Filled symbols keep their bright hue on any panel: where it may be
+    // light, a dark rim outlines them and draws their marks. Line symbols are
+    // too thin for a rim to read; they take the shade for the panel.
+    if (icon.symbol.endsWith(u".fill")) {
+        const QColor rim = brightness == Brightness::dark ? QColor() : QColor(rimColor);
+        return QIcon(new SymbolIconEngine(icon.symbol, tint.onDark, rim));
+    }
+    const QRgb fill = brightness == Brightness::dark    ? tint.onDark
+                      : brightness == Brightness::light ? tint.onLight
+                                                        : tint.onEither;
+    return QIcon(new SymbolIconEngine(icon.symbol, fill, QColor()));
+}
+
 TrayStatusItem::TrayStatusItem(QObject *parent) : StatusItem(parent)
 {
     connect(&m_trayAvailability, &TrayAvailability::trayAvailable, this, &TrayStatusItem::updateTrayIcon);
-    if (!m_trayAvailability.isTrayAvailable())
+    connect(&m_trayAvailability, &TrayAvailability::trayAvailable, this, &StatusItem::trayAppeared);
+    if (!m_trayAvailability.isTrayAvailable()) {
         std::fputs("Tornel: waiting for a system tray to show the icon\n", stderr);
-    // Colours are resolved against the palette, so a theme change redraws.
-    qApp->installEventFilter(this);
+        QTimer::singleShot(trayGrace, this, [this] {
+            if (!m_trayAvailability.isTrayAvailable())
+                emit trayMissing();
+        });
+    }
+    connect(&m_panelBrightness, &PanelBrightness::changed, this, &TrayStatusItem::updateTrayIcon);
 }
 
 TrayStatusItem::~TrayStatusItem() = default;
@@ -79,13 +178,6 @@ void TrayStatusItem::setContextMenu(QMenu *menu)
         m_trayIcon->setContextMenu(menu);
 }
 
-bool TrayStatusItem::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
-        updateTrayIcon();
-    return false;
-}
-
 void TrayStatusItem::updateTrayIcon()
 {
     if (!m_icon || !m_trayAvailability.isTrayAvailable())
@@ -100,10 +192,8 @@ void TrayStatusItem::updateTrayIcon()
         });
     }
 
-    // Untinted symbols are drawn in the text colour, as the panel draws them.
-    const QColor color = resolveColor(m_icon->color.value_or(NamedColor::primaryLabel), QGuiApplication::palette());
     // An unknown symbol leaves the item without an image rather than a wrong one.
-    m_trayIcon->setIcon(Symbols::exists(m_icon->symbol) ? QIcon(new SymbolIconEngine(m_icon->symbol, color)) : QIcon());
+    m_trayIcon->setIcon(trayIcon(*m_icon, m_panelBrightness.brightness()));
     // Trays read the tooltip as the item's name for assistive technology;
     // QSystemTrayIcon has no separate accessible name.
     m_trayIcon->setToolTip(m_icon->description);

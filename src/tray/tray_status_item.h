@@ -1,13 +1,16 @@
 #pragma once
 
+#include "tray/panel_brightness.h"
 #include "tray/tray_availability.h"
 #include "views/panel_style.h"
 
+#include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 
 class QMenu;
@@ -18,7 +21,7 @@ class QSystemTrayIcon;
 struct StatusIcon {
     QString symbol;
     QString description;
-    // Absent: not tinted, drawn in the panel's text colour.
+    // Absent: not tinted, drawn as text on the desktop's panel is.
     std::optional<NamedColor> color;
 
     bool operator==(const StatusIcon &) const = default;
@@ -27,6 +30,11 @@ struct StatusIcon {
 // Shown from launch until the first status arrives.
 StatusIcon launchIcon();
 StatusIcon statusIcon(SyncStatus status);
+
+// The image the tray is handed for `icon` on a panel of that brightness, in
+// colours of its own rather than the application's: the panel is the
+// desktop's. Null for an unknown symbol.
+QIcon trayIcon(const StatusIcon &icon, Brightness brightness);
 
 // The companion's presence in the desktop's tray: one icon with a
 // description, a click, and (for the panel) a context menu.
@@ -44,14 +52,23 @@ public:
 signals:
     // The primary click on the icon.
     void clicked();
+    // No tray came up in the first seconds after the start: the icon cannot show.
+    void trayMissing();
+    // A tray appeared after the start; the icon shows from now on.
+    void trayAppeared();
 };
 
 // The status item in the desktop's system tray. The tray icon is made only
 // once a tray exists (see TrayAvailability); until then the item keeps what
-// it should show and says once on standard error that it is waiting.
+// it should show and says once on standard error that it is waiting. The
+// icon is drawn for the panel's brightness and redrawn when that changes.
 class TrayStatusItem : public StatusItem {
     Q_OBJECT
 public:
+    // A panel started with the session may come up a little after Tornel;
+    // a desktop without one by then most likely has none (stock GNOME).
+    static constexpr std::chrono::seconds trayGrace{5};
+
     explicit TrayStatusItem(QObject *parent = nullptr);
     ~TrayStatusItem() override;
 
@@ -59,13 +76,11 @@ public:
     void setContextMenu(QMenu *menu) override;
     QRect geometry() const override;
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void updateTrayIcon();
 
     TrayAvailability m_trayAvailability;
+    PanelBrightness m_panelBrightness;
     QSystemTrayIcon *m_trayIcon = nullptr;
     std::optional<StatusIcon> m_icon;
     QPointer<QMenu> m_contextMenu;

@@ -6,6 +6,7 @@
 #include "views/symbols.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -82,6 +83,15 @@ QSize CommandRow::minimumSizeHint() const
     return sizeHint();
 }
 
+void CommandRow::keyPressEvent(QKeyEvent *event)
+{
+    if (ButtonChrome::isPlainReturn(event)) {
+        click();
+        return;
+    }
+    PaintedButton::keyPressEvent(event);
+}
+
 void CommandRow::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -156,10 +166,17 @@ void CommandSection::rebuild(const QList<PanelCommand> &commands)
         focusFirstCommand();
 }
 
-void CommandSection::focusFirstCommand()
+void CommandSection::focusFirstCommand(Qt::FocusReason reason)
 {
     if (QLayoutItem *first = m_column->itemAt(0))
-        first->widget()->setFocus(Qt::TabFocusReason);
+        first->widget()->setFocus(reason);
+}
+
+void CommandSection::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!window()->focusWidget())
+        focusFirstCommand(Qt::OtherFocusReason);
 }
 
 void CommandSection::addCommandRow(PanelCommand command)

@@ -30,8 +30,9 @@ QList<PanelCommand> commandsForStatus(SyncStatus status);
 
 // One command of the panel: symbol, title and the empty room right of the
 // title form one flat button. No bezel, no hover highlight, never disabled;
-// it dims while pressed, takes focus with Tab and reacts to Return or Space.
-// Its title is its accessible name.
+// it dims while pressed, takes focus with Tab and reacts to Return or Space
+// (the main panel is no form with a default action). Its title is its
+// accessible name.
 class CommandRow : public PaintedButton {
     Q_OBJECT
 public:
@@ -46,6 +47,7 @@ public:
     QSize minimumSizeHint() const override;
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     bool hitButton(const QPoint &pos) const override;
 
@@ -56,17 +58,23 @@ private:
 // The lower part of the panel's main content: the commands for the current
 // status, the account row above "Log Out", and "Quit Tornel" at the bottom.
 // Rows are rebuilt only when the status calls for other commands, so a row
-// keeps keyboard focus across the refreshes that each poll brings.
+// keeps keyboard focus across the refreshes that each poll brings. Shown in a
+// window where nothing has focus yet, it gives the first command focus, so a
+// panel opens ready for the keyboard and a screen reader names where it is.
 class CommandSection : public QWidget {
     Q_OBJECT
 public:
     explicit CommandSection(QWidget *parent = nullptr);
 
     void refresh(const SyncState &state);
-    void focusFirstCommand();
+    // Focus from the keyboard (the default) shows the focus ring.
+    void focusFirstCommand(Qt::FocusReason reason = Qt::TabFocusReason);
 
 signals:
     void commandActivated(PanelCommand command);
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     void rebuild(const QList<PanelCommand> &commands);

@@ -1,6 +1,7 @@
 #include "views/login_view.h"
 
 #include "state/sync_state.h"
+#include "views/accessible_role.h"
 #include "views/controls/elided_wrapped_label.h"
 #include "views/controls/painted_button.h"
 #include "views/controls/symbol_view.h"
@@ -60,10 +61,8 @@ LoginView::LoginView(SyncState &syncState, std::function<void()> dismiss, QWidge
     m_backButton = new SymbolButton(QStringLiteral("chevron.left"), NamedColor::primaryLabel, QStringLiteral("Back"));
     m_backButton->setObjectName(QStringLiteral("backButton"));
     connect(m_backButton, &SymbolButton::clicked, this, [this] { m_dismiss(); });
-    auto *title = new QLabel(QStringLiteral("Log In"));
-    applyTextStyle(title, TextStyle::headline);
     header->addWidget(m_backButton);
-    header->addWidget(title);
+    header->addWidget(makeHeading(QStringLiteral("Log In")));
     header->addStretch();
     blocks->addLayout(header);
 
@@ -105,6 +104,7 @@ LoginView::LoginView(SyncState &syncState, std::function<void()> dismiss, QWidge
 
     m_errorRow = new QWidget;
     m_errorRow->setObjectName(QStringLiteral("loginErrorRow"));
+    setAccessibleRole(m_errorRow, QAccessible::AlertMessage);
     auto *errorLayout = new QHBoxLayout(m_errorRow);
     errorLayout->setContentsMargins(0, 0, 0, 0);
     errorLayout->setSpacing(defaultSpacing);
@@ -130,7 +130,8 @@ LoginView::LoginView(SyncState &syncState, std::function<void()> dismiss, QWidge
 
 void LoginView::keyPressEvent(QKeyEvent *event)
 {
-    // Text fields pass Return on to us; the other controls handle it themselves.
+    // Every control of the form passes Return on to us, so Return logs in
+    // wherever focus is and never leaves the form or folds a section.
     if (ButtonChrome::isPlainReturn(event)) {
         if (m_loginButton->isEnabled())
             m_loginButton->click();
@@ -150,11 +151,11 @@ void LoginView::showEvent(QShowEvent *event)
 
 void LoginView::performLogin()
 {
-    // The focused control is about to be disabled; keep focus on the form
-    // rather than let it jump to the back control, and give it back after
-    // a failure.
+    // The button stays focusable while busy; pressed again, it does nothing.
+    if (m_isLoading)
+        return;
+    // Focus goes back where it was after a failure.
     QPointer<QWidget> focusBefore = focusWidget();
-    setFocus(Qt::OtherFocusReason);
     m_isLoading = true;
     m_errorMessage.reset();
     updateControls();
@@ -181,16 +182,34 @@ void LoginView::finishLogin(const std::optional<IPCError> &error)
     if (error)
         m_errorMessage = error->description();
     updateControls();
+    if (error) {
+        QAccessibleEvent alert(m_errorRow, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
 }
 
 void LoginView::updateControls()
 {
-    for (QLineEdit *field : {m_email, m_password, m_serverURL})
-        field->setEnabled(!m_isLoading);
-    m_loginButton->setEnabled(!m_email->text().isEmpty() && !m_password->text().isEmpty() && !m_isLoading);
+    // Busy, it stays enabled so that focus can stay on it.
+    m_loginButton->setEnabled((!m_email->text().isEmpty() && !m_password->text().isEmpty()) || m_isLoading);
     m_loginButton->setBusy(m_isLoading);
     m_loginButton->setText(m_isLoading ? QStringLiteral("Logging in...") : QStringLiteral("Log In"));
-    m_errorText->setText(m_errorMessage.value_or(QString()));
+    // The fields are about to be disabled: focus waits on the button, which
+    // now says "Logging in..." and is busy, rather than on no control at all.
+    if (m_isLoading)
+        m_loginButton->setFocus(Qt::OtherFocusReason);
+    for (QLineEdit *field : {m_email, m_password, m_serverURL})
+        field->setEnabled(!m_isLoading);
+    const QString error = m_errorMessage.value_or(QString());
+    m_errorText->setText(error);
+    // Named before it shows, so it is announced whole; set only on a change,
+    // as each setting is announced. The message reaches the password field as
+    // its description: screen readers read that with the field, and Qt has no
+    // "described by" relation to say it otherwise.
+    if (m_errorRow->accessibleName() != error) {
+        m_errorRow->setAccessibleName(error);
+        m_password->setAccessibleDescription(error);
+    }
     m_errorRow->setVisible(m_errorMessage.has_value());
 }
 

@@ -16,8 +16,9 @@ class SyncState;
 
 // The login form shown in the panel in place of its main content. It sends
 // what the user typed, unchanged, in one login request, shows progress while
-// the request runs and the daemon's message when it fails. A new form starts
-// empty each time the panel shows one.
+// the request runs and the daemon's message when it fails, announced to
+// screen readers as an alert. Return logs in from any of its controls while
+// "Log In" is enabled. A new form starts empty each time the panel shows one.
 class LoginView : public QWidget {
     Q_OBJECT
 public:

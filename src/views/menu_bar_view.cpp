@@ -10,7 +10,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPointer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -28,9 +27,7 @@ MenuBarView::MenuBarView(SyncState &syncState, DaemonManager &daemonManager, QWi
     header->setSpacing(defaultSpacing);
     const QFont title3 = textStyleFont(TextStyle::title3);
     header->addWidget(new SymbolView(QStringLiteral("cloud.fill"), NamedColor::accent, symbolSize(title3)));
-    auto *title = new QLabel(QStringLiteral("Tornel"));
-    applyTextStyle(title, TextStyle::headline);
-    header->addWidget(title);
+    header->addWidget(makeHeading(QStringLiteral("Tornel")));
     header->addStretch();
     column->addLayout(header);
     column->addWidget(new Divider);

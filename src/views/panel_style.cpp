@@ -1,8 +1,11 @@
 #include "views/panel_style.h"
 
+#include "views/accessible_role.h"
+
 #include <QApplication>
 #include <QFontInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPainter>
 
 namespace {
@@ -101,6 +104,15 @@ void applyTextStyle(QWidget *widget, TextStyle style, NamedColor color)
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, resolveColor(color, palette));
     widget->setPalette(palette);
+}
+
+QLabel *makeHeading(const QString &text)
+{
+    auto *heading = new QLabel(text);
+    setAccessibleRole(heading, QAccessible::Heading);
+    heading->setAccessibleName(text);
+    applyTextStyle(heading, TextStyle::headline);
+    return heading;
 }
 
 namespace ButtonChrome {

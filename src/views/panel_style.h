@@ -10,6 +10,7 @@
 #include <QWidget>
 
 class QKeyEvent;
+class QLabel;
 class QPainter;
 
 // How the panel and the tray icon look: named colours, text styles, spacing,
@@ -18,6 +19,7 @@ class QPainter;
 // A colour chosen by name and resolved against the palette at drawing time,
 // so symbols follow a light or dark theme without being rebuilt. The named
 // hues have fixed values, with a dark variant when the window colour is dark.
+// The tray icon resolves them for the desktop's panel instead (trayIcon()).
 enum class NamedColor { primaryLabel, secondaryLabel, accent, blue, green, yellow, red, gray };
 
 QColor resolveColor(NamedColor color, const QPalette &palette);
@@ -41,6 +43,9 @@ int symbolSize(const QFont &font);
 
 // Sets a label-like widget's font to `style` and its text colour to `color`.
 void applyTextStyle(QWidget *widget, TextStyle style, NamedColor color = NamedColor::primaryLabel);
+
+// A title in the headline style, which screen readers know as a heading.
+QLabel *makeHeading(const QString &text);
 
 // What our flat, custom-drawn buttons share: the keys that activate them and
 // the look of keyboard focus and of a press.

@@ -35,6 +35,19 @@ QWidget *makeCountLabel(const QString &objectName, const QString &symbol, NamedC
     return label;
 }
 
+// The count as a bare number, and as "1 upload pending" or "9 uploads
+// pending" for screen readers, which would read the number alone. Each poll
+// brings the count again; the name is set only on a change, as each setting
+// is announced.
+void setCount(QLabel *label, qint64 count, const QString &noun)
+{
+    label->setText(QString::number(count));
+    const QString plural = count == 1 ? QString() : QStringLiteral("s");
+    const QString name = QStringLiteral("%1 %2%3 pending").arg(count).arg(noun, plural);
+    if (label->accessibleName() != name)
+        label->setAccessibleName(name);
+}
+
 } // namespace
 
 StatusSection::StatusSection(QWidget *parent) : QWidget(parent)
@@ -100,9 +113,9 @@ void StatusSection::refresh(const SyncState &state)
 
     const qint64 uploads = state.pendingUploads();
     const qint64 downloads = state.pendingDownloads();
-    m_uploadCount->setText(QString::number(uploads));
+    setCount(m_uploadCount, uploads, QStringLiteral("upload"));
     m_uploads->setVisible(uploads > 0);
-    m_downloadCount->setText(QString::number(downloads));
+    setCount(m_downloadCount, downloads, QStringLiteral("download"));
     m_downloads->setVisible(downloads > 0);
     m_pendingRow->setVisible(status == SyncStatus::syncing && (uploads > 0 || downloads > 0));
 

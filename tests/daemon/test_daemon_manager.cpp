@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -126,6 +127,9 @@ private slots:
         const QString previous = QDir::currentPath();
         QVERIFY(QDir::setCurrent(home));
         Supervisor daemon;
+        QSignalSpy notFound(&daemon.manager, &DaemonManager::daemonNotFound);
+        QSignalSpy notLaunched(&daemon.manager, &DaemonManager::launchFailed);
+        QSignalSpy gaveUp(&daemon.manager, &DaemonManager::gaveUp);
         qputenv("PATH", ".:work");
         QCOMPARE(daemon.manager.daemonPath(), QString());
         qputenv("PATH", QFile::encodeName(u".::work:%1/path:/usr/bin:/bin"_s.arg(home)));
@@ -175,6 +179,11 @@ private slots:
         QVERIFY(exitedBeforeReady);
         QVERIFY2(readyAfterMs >= DaemonManager::readyDelay.count() - 10, qPrintable(QString::number(readyAfterMs)));
         QCOMPARE(readyAfterFailure, 0);
+        const QStringList searched{QCoreApplication::applicationDirPath(), u"/usr/local/bin"_s,
+                                   home + u"/.tornel/bin"_s, home + u"/go/bin"_s};
+        QCOMPARE(notFound, QList<QVariantList>{{searched}});
+        QCOMPARE(notLaunched, (QList<QVariantList>{{homeDaemon(), u"Permission denied"_s}}));
+        QTRY_COMPARE(gaveUp.count(), 1);
     }
 
     // The daemon's output as reads deliver it (`chunks`): the whole lines

@@ -34,7 +34,6 @@ expected=(
   "usr/share/icons/hicolor/scalable/apps/$app_id.svg"
   "usr/share/metainfo/$app_id.metainfo.xml"
   usr/share/man/man1/tornel.1.gz
-  usr/share/tornel/tornel-autostart.desktop
 )
 [[ $daemon == with-daemon ]] && expected+=(usr/bin/tornel-sync)
 actual=$(cd "$root" && find . ! -type d -printf '%P\n' | LC_ALL=C sort)
@@ -78,7 +77,7 @@ man_warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
 [[ -z $man_warnings ]] || fail "man page: $man_warnings"
 
 # Desktop entries and metainfo
-for entry in "usr/share/applications/$app_id.desktop" usr/share/tornel/tornel-autostart.desktop; do
+for entry in "usr/share/applications/$app_id.desktop"; do
   if ! report=$(desktop-file-validate "$root/$entry" 2>&1) || [[ -n $report ]]; then
     fail "desktop-file-validate $entry: $report"
   fi

@@ -3,8 +3,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QMetaProperty>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -12,8 +14,13 @@
 #include <unicode/locid.h>
 #include <unicode/timezone.h>
 
+#include <cstring>
 #include <limits>
 #include <memory>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using Reply = ScriptedDaemon::Reply;
@@ -325,6 +332,34 @@ private slots:
                  params.replace('\'', '"'));
         if (!methods.contains(u"status"_s))
             QCOMPARE(m_events, QStringList{u"completion"_s});
+    }
+
+    // A daemon alive but accepting nothing (its listen queue full) holds each
+    // connect for the deadline, never for good: a login is answered and the
+    // polls go on failing in their turn.
+    void daemonThatAcceptsNothing()
+    {
+        m_daemon.reset();
+        const QByteArray path = QFile::encodeName(m_home.path() + u"/.tornel/daemon.sock"_s);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        const auto *where = reinterpret_cast<const sockaddr *>(&address);
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int queued = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // Closing the listener releases the connects still waiting.
+        const auto closeBoth = qScopeGuard([&] { ::close(listener), ::close(queued); });
+        QVERIFY(::bind(listener, where, sizeof(address)) == 0 && ::listen(listener, 0) == 0);
+        QCOMPARE(::connect(queued, where, sizeof(address)), 0); // fills the queue
+
+        std::optional<IPCError> loginError;
+        m_state->startPolling();
+        m_state->login(u"a@b"_s, u"c"_s, QString(), [&](const std::optional<IPCError> &error) { loginError = error; });
+        const QString failed = u"Failed to connect to daemon at "_s + QFile::decodeName(path);
+        QTRY_COMPARE_WITH_TIMEOUT(loginError, std::optional(IPCError{failed}), 13000);
+        QTRY_COMPARE(m_state->errorMessage(), u"Daemon not responding: "_s + failed);
+        const qsizetype failures = m_callbacks.size();
+        QTRY_VERIFY_WITH_TIMEOUT(m_callbacks.size() >= failures + 2, 6000);
     }
 
     void destroyedWhileRequestsInFlight()

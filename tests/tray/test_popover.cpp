@@ -7,6 +7,10 @@
 #include "views/menu_bar_view.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
@@ -78,15 +82,15 @@ private slots:
             return titles.join(u", "_s);
         };
         // Each entry is triggered after the list says which it is.
-        QCOMPARE(entries(), u"Open Tornel, Log In to Tornel, |, Quit Tornel"_s);
+        QCOMPARE(entries(), u"Open Tornel, Log In to Tornel, |, Start at Login, Quit Tornel"_s);
         menu.actions().at(1)->trigger();
         QVERIFY(host.panel().showingLogin());
         QTRY_VERIFY(host.isVisible());
         host.hide();
         QVERIFY(model.apply(ModelDriver::record(u"paused"_s)));
-        QTRY_COMPARE(entries(), u"Open Tornel, Resume Syncing, Open Sync Folder, Log Out, |, Quit Tornel"_s);
+        QTRY_COMPARE(entries(), u"Open Tornel, Resume Syncing, Open Sync Folder, Log Out, |, Start at Login, Quit Tornel"_s);
         QVERIFY(model.apply(ModelDriver::record(u"syncing"_s)));
-        QTRY_COMPARE(entries(), u"Open Tornel, Pause Syncing, Open Sync Folder, Log Out, |, Quit Tornel"_s);
+        QTRY_COMPARE(entries(), u"Open Tornel, Pause Syncing, Open Sync Folder, Log Out, |, Start at Login, Quit Tornel"_s);
         menu.actions().at(1)->trigger();
         QTRY_COMPARE(model.calls(), QStringList{u"pause"_s});
         menu.actions().at(3)->trigger();
@@ -94,6 +98,78 @@ private slots:
         QVERIFY(!host.isVisible());
         menu.actions().at(0)->trigger();
         QTRY_VERIFY(host.isVisible());
+    }
+
+    void startAtLogin()
+    {
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        QGuiApplication::setDesktopFileName(u"org.tornel.Tornel"_s);
+        ModelDriver model;
+        DaemonManager daemonManager;
+        PopoverHost host(model.state(), daemonManager);
+        QMenu menu;
+        TrayMenu trayMenu(menu, model.state(), host);
+        QAction *entry = menu.actions().at(menu.actions().size() - 2);
+        QFile file(config.filePath(u"autostart/org.tornel.Tornel.desktop"_s));
+        QVERIFY(entry->isCheckable() && !entry->isChecked());
+
+        entry->trigger();
+        QVERIFY(entry->isChecked() && file.open(QIODevice::ReadOnly));
+        const QByteArray written = file.readAll();
+        file.close();
+        QVERIFY(written.contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
+        QVERIFY(written.contains("\nIcon=org.tornel.Tornel\n"));
+        QProcess validator;
+        validator.start(u"desktop-file-validate"_s, {file.fileName()});
+        if (validator.waitForFinished())
+            QCOMPARE(validator.readAll() + QByteArray::number(validator.exitCode()), QByteArray("0"));
+
+        // Switched off elsewhere: shown unchecked when the menu opens.
+        QVERIFY(file.open(QIODevice::Append) && file.write("Hidden=true\n") > 0);
+        file.close();
+        emit menu.aboutToShow();
+        QVERIFY(!entry->isChecked());
+        entry->trigger();
+        QVERIFY(entry->isChecked() && file.size() == written.size());
+        entry->trigger();
+        QVERIFY(!entry->isChecked());
+        QVERIFY(!file.exists());
+        QCOMPARE(entry->toolTip(), entry->text()); // no failure to show
+
+        // A failure shows on the entry, which stays unchecked.
+        QVERIFY(QDir(config.path()).rmdir(u"autostart"_s) && QFile(config.filePath(u"autostart"_s)).open(QIODevice::WriteOnly));
+        entry->trigger();
+        QVERIFY(!entry->isChecked());
+        QVERIFY(entry->toolTip().contains(u"autostart"_s));
+    }
+
+    // "%A" and "%B" stand for two folders that each hold a program named tornel.
+    void execLine_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("installed: PATH finds this program") << u"%A/tornel"_s << u"/nowhere:%A"_s << u"tornel"_s;
+        QTest::newRow("PATH finds another first") << u"%A/tornel"_s << u"%B:%A"_s << u"\"%A/tornel\""_s;
+        QTest::newRow("reserved characters") << u"/b$ld/a\"b`c\\d"_s << u"/bin"_s << u"\"/b\\$ld/a\\\"b\\`c\\\\d\""_s;
+    }
+
+    void execLine()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, path);
+        QFETCH(QString, exec);
+        QTemporaryDir folders;
+        for (const QString &folder : {u"A"_s, u"B"_s}) {
+            QVERIFY(QDir(folders.path()).mkdir(folder));
+            QFile tornel(folders.filePath(folder + u"/tornel"_s));
+            QVERIFY(tornel.open(QIODevice::WriteOnly) && tornel.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        }
+        const auto place = [&folders](QString text) {
+            return text.replace(u"%A"_s, folders.filePath(u"A"_s)).replace(u"%B"_s, folders.filePath(u"B"_s));
+        };
+        QCOMPARE(StartAtLogin::execLine(place(program), place(path)), place(exec));
     }
 };
 

@@ -1,16 +1,22 @@
 // The built companion on an X server and a session bus of the test's own, the
-// test playing the desktop: a tray that appears only after the companion, and
-// a user who starts Tornel again and logs in with the keyboard (xdotool).
+// test playing the desktop: a tray that appears only after the companion, a
+// user who starts Tornel again and logs in with the keyboard (xdotool), and a
+// notification server.
 #include "companion_process.h"
 #include "scripted_daemon.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QJsonObject>
 #include <QTest>
 #include <QThread>
 
 #include <csignal>
 #include <cstdlib>
+#include <atomic>
 #include <memory>
 
 #include <xcb/xcb.h>
@@ -18,6 +24,7 @@
 namespace {
 
 constexpr int waitMs = 15000;
+const QString findPanel = QStringLiteral("xdotool search --onlyvisible --name ^Tornel$");
 
 // Starts a server that prints one line once it serves (Xvfb its display
 // number, dbus-daemon its address) and returns that line.
@@ -71,7 +78,46 @@ bool x11TrayGetsDockRequest(const QByteArray &display)
     return requested;
 }
 
+// Whether X window `id` is placed by the window manager, not by itself as a popup is.
+bool isManagedWindow(quint32 id)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    auto *attributes = xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, id), nullptr);
+    const bool managed = attributes && !attributes->override_redirect;
+    std::free(attributes);
+    xcb_disconnect(connection);
+    return managed;
+}
+
 } // namespace
+
+// A notification server that reads markup and offers actions, and records what it is asked to show.
+class FakeNotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Notification {
+        QStringList sender; // application, icon, desktop entry
+        QString summary, body;
+        QStringList actions;
+        qint64 replacesId, id, atMs;
+    };
+    QList<Notification> shown;
+    QElapsedTimer clock;
+
+public slots:
+    QStringList GetCapabilities() { return {QStringLiteral("body-markup"), QStringLiteral("actions")}; }
+    uint Notify(const QString &application, uint replacesId, const QString &icon, const QString &summary,
+                const QString &body, const QStringList &actions, const QVariantMap &hints, int)
+    {
+        shown.append({{application, icon, hints.value(QStringLiteral("desktop-entry")).toString()}, summary, body, actions,
+                      replacesId, replacesId ? replacesId : uint(shown.size() + 1), clock.elapsed()});
+        return shown.last().id;
+    }
+
+signals:
+    void ActionInvoked(uint id, const QString &actionKey);
+};
 
 // Enough of a StatusNotifierItem watcher for Qt: a host is registered, and
 // items register themselves with their bus name.
@@ -95,6 +141,7 @@ private slots:
     void iconAppearsWhenAnX11TrayArrives();
     void iconAppearsWhenAStatusNotifierHostArrives();
     void secondStartOpensThePanelWhereTheUserLogsIn();
+    void notificationsTellOfTheMissingTrayAndOfAnErrorInPlace();
 
 private:
     // On the test's display and bus; it says it waits for a tray.
@@ -102,6 +149,7 @@ private:
 
     QProcess m_xServer;
     QProcess m_bus;
+    FakeNotificationServer m_notifications;
     std::unique_ptr<CompanionProcess> m_companion;
 };
 
@@ -112,6 +160,12 @@ void TrayAppearanceTest::initTestCase()
     qputenv("DBUS_SESSION_BUS_ADDRESS", startServer(m_bus, QStringLiteral("dbus-daemon --session --nofork --print-address=1")));
     QVERIFY2(qgetenv("DISPLAY").size() > 1 && QDBusConnection::sessionBus().isConnected(),
              "no X server or bus (scripts/install-deps installs Xvfb, D-Bus and xdotool)");
+    // The desktop's settings portal is the test's to play, so the bus starts none installed here.
+    QVERIFY(QDBusConnection::sessionBus().registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+    QVERIFY(QDBusConnection::sessionBus().registerObject(QStringLiteral("/org/freedesktop/Notifications"),
+                                                         &m_notifications, QDBusConnection::ExportAllContents));
+    QVERIFY(QDBusConnection::sessionBus().registerService(QStringLiteral("org.freedesktop.Notifications")));
+    m_notifications.clock.start();
 }
 
 void TrayAppearanceTest::init()
@@ -152,14 +206,19 @@ void TrayAppearanceTest::iconAppearsWhenAStatusNotifierHostArrives()
     QVERIFY(bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
     QTRY_COMPARE_WITH_TIMEOUT(watcher.items.size(), 1, waitMs);
 
-    // The icon follows the daemon: "synced" reads "Tornel — Up to date" and is drawn in green (opaque 0x34C759).
+    // The icon follows the daemon: "synced" reads "Tornel — Up to date" and is drawn in green (opaque 0x30D158),
+    // rimmed in near black (0x1C1C1E) until the desktop's settings portal says it prefers dark.
     const auto property = [&watcher](const char *name) {
         return run(QStringLiteral("dbus-send --session --print-reply --dest=%1 /StatusNotifierItem "
                                   "org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierItem string:%2")
                        .arg(watcher.items.constFirst(), QLatin1StringView(name)));
     };
     QTRY_VERIFY_WITH_TIMEOUT(property("ToolTip").contains("string \"Tornel — Up to date\""), waitMs);
-    QVERIFY(property("IconPixmap").contains("ff 34 c7 59"));
+    QVERIFY(property("IconPixmap").contains("ff 30 d1 58") && property("IconPixmap").contains("ff 1c 1c 1e"));
+    bus.send(QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                        QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("SettingChanged"))
+             << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme") << QVariant::fromValue(QDBusVariant(1u)));
+    QTRY_VERIFY_WITH_TIMEOUT(!property("IconPixmap").contains("ff 1c 1c 1e"), waitMs);
     QVERIFY2(m_companion->endWithSignal(SIGTERM, waitMs), m_companion->standardError().constData());
     QCOMPARE(m_companion->standardError().count("waiting for a system tray"), 1);
     bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
@@ -171,7 +230,6 @@ void TrayAppearanceTest::iconAppearsWhenAStatusNotifierHostArrives()
 void TrayAppearanceTest::secondStartOpensThePanelWhereTheUserLogsIn()
 {
     const QByteArray wrongPassword = "Zq7-secret-Wx";
-    const QString findPanel = QStringLiteral("xdotool search --onlyvisible --name ^Tornel$");
     QVERIFY(m_companion->installStandInDaemon());
     startCompanion();
     QCOMPARE(run(findPanel), QByteArray());
@@ -181,8 +239,8 @@ void TrayAppearanceTest::secondStartOpensThePanelWhereTheUserLogsIn()
     QVERIFY2(!secondStart.contains("[daemon]"), secondStart.constData());
     QTRY_VERIFY_WITH_TIMEOUT(!run(findPanel).isEmpty(), waitMs);
 
-    // Tab to the first command, "Log In to Tornel"; the form opens with the e-mail field focused.
-    run(QStringLiteral("xdotool key Tab Return type user@example.com"));
+    // The panel opens on its first command, "Log In to Tornel"; the form opens on the e-mail field.
+    run(QStringLiteral("xdotool key Return type user@example.com"));
     run(QStringLiteral("xdotool key Tab type ") + QLatin1StringView(wrongPassword));
     run(QStringLiteral("xdotool key Return"));
     QTRY_VERIFY_WITH_TIMEOUT(m_companion->standardOutput().contains("[daemon] Answered error: Invalid email or password"), waitMs);
@@ -194,6 +252,46 @@ void TrayAppearanceTest::secondStartOpensThePanelWhereTheUserLogsIn()
     QVERIFY2(m_companion->endWithSignal(SIGTERM, waitMs), m_companion->standardError().constData());
     QCOMPARE(m_companion->daemonPids().size(), 1);
     QVERIFY(!m_companion->standardOutput().contains(wrongPassword) && !m_companion->standardError().contains(wrongPassword));
+}
+
+// No tray: told at 5 s, and a second start opens a window. Then an error, no sooner than 10 s later; its new
+// message replaces it in place 10 s after that, its "Retry Sync" resumes the daemon, the recovery replaces it.
+void TrayAppearanceTest::notificationsTellOfTheMissingTrayAndOfAnErrorInPlace()
+{
+    const QString messages[] = {QString(), QStringLiteral("Disk <full> & read-only"), QStringLiteral("Server unreachable")};
+    std::atomic<int> error = 0; // into `messages`; none while synced
+    ScriptedDaemon daemon(m_companion->socketPath(), [&](const QJsonObject &request) {
+        const int now = request.value(QStringLiteral("method")).toString() == u"resume" ? error = 0 : error.load();
+        QJsonObject record = ScriptedDaemon::statusRecord(now ? QStringLiteral("error") : QStringLiteral("synced"));
+        record.insert(QStringLiteral("errorMessage"), now ? QJsonValue(messages[now]) : QJsonValue());
+        return ScriptedDaemon::Reply::result(record);
+    });
+    QList<FakeNotificationServer::Notification> &shown = m_notifications.shown;
+    shown.clear();
+    startCompanion();
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, waitMs);
+    QCOMPARE(shown[0].actions + QStringList(shown[0].summary), QStringList({"default", "Open Tornel", "Tornel is running"}));
+    QCOMPARE(m_companion->runAnother(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!run(findPanel).isEmpty(), waitMs);
+    QVERIFY(isManagedWindow(run(findPanel).toUInt()));
+
+    error = 1;
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, waitMs);
+    const FakeNotificationServer::Notification first = shown[1];
+    QCOMPARE(first.sender, QStringList({"Tornel", "org.tornel.Tornel", "org.tornel.Tornel"}));
+    QCOMPARE(QStringList({first.summary, first.body}), QStringList({"Sync error", "Disk &lt;full&gt; &amp; read-only"}));
+    QCOMPARE(first.actions, QStringList({"default", "Open Tornel", "retry", "Retry Sync"}));
+    QVERIFY(first.replacesId == 0 && first.atMs - shown[0].atMs >= 9500);
+    error = 2;
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 3, waitMs);
+    QVERIFY(shown[2].body == messages[2] && shown[2].replacesId == first.id && shown[2].atMs - first.atMs >= 9500);
+
+    emit m_notifications.ActionInvoked(first.id, QStringLiteral("retry"));
+    QTRY_VERIFY_WITH_TIMEOUT(daemon.methods().contains(QStringLiteral("resume")), waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 4, waitMs);
+    QVERIFY(shown[3].summary == u"Syncing works again" && shown[3].replacesId == first.id);
+    QVERIFY2(m_companion->endWithSignal(SIGTERM, waitMs), m_companion->standardError().constData());
+    QCOMPARE(shown.size(), 4);
 }
 
 QTEST_GUILESS_MAIN(TrayAppearanceTest)

@@ -3,6 +3,7 @@
 #include "model_driver.h"
 
 #include "daemon/daemon_manager.h"
+#include "tray/popover_host.h"
 #include "views/controls/elided_wrapped_label.h"
 #include "views/controls/painted_button.h"
 #include "views/controls/pulse_modifier.h"
@@ -11,6 +12,7 @@
 #include "views/menu_bar_view.h"
 #include "views/status_section.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -19,6 +21,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/qpa/qplatformaccessibility.h>
+#include <QtGui/qpa/qplatformintegration.h>
 
 using namespace Qt::StringLiterals;
 using Reply = ScriptedDaemon::Reply;
@@ -61,6 +66,30 @@ QStringList describe(const QLayout *layout, const QWidget *top)
             lines.last() += u" pulsing"_s;
     }
     return lines;
+}
+
+// What a screen reader hears, in order: "<event> <accessible name>" (" expanded": that state changed).
+QStringList heard;
+void hear(QAccessibleEvent *event)
+{
+    const auto *change = dynamic_cast<QAccessibleStateChangeEvent *>(event);
+    const QString expanded = change && change->changedStates().expanded ? u" expanded"_s : QString();
+    heard << u"%1 %2"_s.arg(QLatin1StringView(QMetaEnum::fromType<QAccessible::Event>().valueToKey(event->type())),
+                            event->accessibleInterface()->text(QAccessible::Name) + expanded);
+}
+
+// How a screen reader sees a widget: "<role> <name>", then the states that matter here.
+QString accessible(QObject *object)
+{
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(object);
+    const QAccessible::State state = face->state();
+    QString seen = u"%1 %2"_s.arg(QLatin1StringView(QMetaEnum::fromType<QAccessible::Role>().valueToKey(face->role())),
+                                  face->text(QAccessible::Name));
+    const auto flag = [](bool set, const char *name) { return set ? u" "_s + QLatin1StringView(name) : QString(); };
+    seen += flag(state.focused, "focused") + flag(state.busy, "busy") + flag(state.expandable, "expandable") +
+            flag(state.expanded, "expanded") + flag(state.collapsed, "collapsed");
+    const QString description = face->text(QAccessible::Description);
+    return description.isEmpty() ? seen : seen + u" described as "_s + description;
 }
 
 // The panel on a model whose daemon answers as each test scripts it.
@@ -320,7 +349,8 @@ private slots:
         // Locked while logging in, all but the way back.
         for (QWidget *control : {field(u"email"_s), field(u"password"_s), field(u"serverUrl"_s)})
             QVERIFY(!control->isEnabled());
-        QVERIFY(!button()->isEnabled() && button()->isBusy());
+        QVERIFY(button()->isBusy());
+        QTest::mouseClick(button(), Qt::LeftButton); // pressed again while busy: nothing
         if (meanwhile == u"form reopened") {
             QTest::mouseClick(form()->findChild<SymbolButton *>(u"backButton"_s), Qt::LeftButton);
             QVERIFY(!m->view->showingLogin());
@@ -340,6 +370,99 @@ private slots:
             QTRY_VERIFY(!m->view->showingLogin());
         else
             QVERIFY(!QTest::qWaitFor([this] { return !form() || errorShown() || form()->isLoading(); }, 1000));
+    }
+
+    void keysInTheForm_data()
+    {
+        QTest::addColumn<QString>("control"); // where focus is
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("password"); // empty: "Log In" is disabled
+        QTest::addColumn<QString>("expected"); // "login", "nothing", "back" or "fold"
+        for (const QString &control : u"back email password advanced serverUrl loginButton"_s.split(u' ')) {
+            QTest::addRow("Return on %s", qPrintable(control)) << control << u"Return"_s << u"pw"_s << u"login"_s;
+            QTest::addRow("Return on %s, disabled", qPrintable(control))
+                << control << u"Return"_s << QString() << u"nothing"_s;
+        }
+        QTest::newRow("Space on back") << u"back"_s << u"Space"_s << u"pw"_s << u"back"_s;
+        QTest::newRow("Space on Advanced") << u"advanced"_s << u"Space"_s << u"pw"_s << u"fold"_s;
+        QTest::newRow("Space on Log In") << u"loginButton"_s << u"Space"_s << u"pw"_s << u"login"_s;
+    }
+
+    void keysInTheForm()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, key);
+        QFETCH(QString, password);
+        QFETCH(QString, expected);
+        fill(u"me@example.com"_s, password, Reply::error(u"no"_s));
+        QWidget *target = form()->findChildren<QWidget *>(QRegularExpression(u"^"_s + control)).value(0);
+        QTest::keySequence(target, QKeySequence(key)); // as if it had focus
+        QCOMPARE(m->view->showingLogin(), expected != u"back"_s);
+        if (expected == u"back"_s)
+            return;
+        QCOMPARE(form()->isLoading(), expected == u"login"_s);
+        QCOMPARE(field(u"serverUrl"_s)->isVisibleTo(form()), expected != u"fold"_s);
+        QCOMPARE(field(u"email"_s)->text() + field(u"password"_s)->text(), u"me@example.com"_s + password);
+    }
+
+    void tabFollowsTheScreen()
+    {
+        fill(u"me@example.com"_s, u"pw"_s, Reply::error(u"no"_s));
+        m->view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m->view.get())); // on the e-mail field
+        QStringList order;
+        for (int i = 0; i < 6; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(order.join(u' '), u"passwordField advancedToggle serverUrlField loginButton backButton emailField"_s);
+    }
+
+    // Roles, names, states and focus as Qt's accessibility interfaces give them to screen readers.
+    void screenReadersHearWhatHappens()
+    {
+        QPlatformAccessibility *platform = QGuiApplicationPrivate::platformIntegration()->accessibility();
+        platform->setActive(true); // as when a screen reader listens
+        const QAccessible::UpdateHandler before = QAccessible::installUpdateHandler(&hear);
+        const auto restore = qScopeGuard([before, platform] {
+            QAccessible::installUpdateHandler(before);
+            platform->setActive(false);
+        });
+        m->view->hide(); // the panel in its window alone, which nothing else takes activation from
+        PopoverHost host(m->model.state(), m->daemonManager);
+        MenuBarView &panel = host.panel();
+        const auto find = [&panel](const QString &name) { return panel.findChild<QWidget *>(name); };
+        const auto label = [&panel](const QString &text) {
+            for (QLabel *candidate : panel.findChildren<QLabel *>())
+                if (candidate->text() == text)
+                    return candidate;
+            return static_cast<QLabel *>(nullptr);
+        };
+        const QJsonObject counts{{u"pendingUploads"_s, 1}, {u"pendingDownloads"_s, 9}};
+        QVERIFY(m->model.apply(ModelDriver::record(u"syncing"_s, counts)));
+        host.open();
+        QCOMPARE(accessible(&host), u"Window Tornel"_s);
+        QTRY_COMPARE(heard.last(), u"Focus Pause Syncing"_s); // after the window shows
+        QCOMPARE(accessible(label(u"Tornel"_s)), u"Heading Tornel"_s);
+        QCOMPARE(accessible(label(u"1"_s)) + u", "_s + accessible(label(u"9"_s)),
+                 u"StaticText 1 upload pending, StaticText 9 downloads pending"_s);
+
+        panel.perform(PanelCommand::logIn);
+        QCOMPARE(accessible(label(u"Log In"_s)), u"Heading Log In"_s);
+        QCOMPARE(accessible(find(u"emailField"_s)), u"EditableText Email focused described as you@example.com"_s);
+        QCOMPARE(accessible(find(u"advancedToggle"_s)), u"Button Advanced expandable expanded"_s);
+        QTest::keyClick(find(u"advancedToggle"_s), Qt::Key_Space);
+        QCOMPARE(accessible(find(u"advancedToggle"_s)), u"Button Advanced expandable collapsed"_s);
+        QVERIFY(heard.contains(u"StateChanged Advanced expanded"_s));
+
+        const QString message = u"Invalid email or password"_s;
+        m->model.daemon().setResponder([message](const QJsonObject &) { return Reply::error(message); });
+        for (const QString &key : {u"m"_s, u"Tab"_s, u"w"_s, u"Return"_s}) // from the e-mail field
+            QTest::keySequence(QApplication::focusWidget(), QKeySequence(key));
+        QCOMPARE(accessible(QApplication::focusWidget()), u"Button Logging in... focused busy"_s);
+        QTRY_COMPARE(accessible(find(u"passwordField"_s)), u"EditableText Password focused described as "_s + message);
+        QCOMPARE(accessible(find(u"loginErrorRow"_s)), u"AlertMessage "_s + message);
+        QCOMPARE(heard.filter(u"Alert"_s), QStringList{u"Alert "_s + message});
     }
 };
 

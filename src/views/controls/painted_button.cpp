@@ -2,7 +2,8 @@
 
 #include "views/symbols.h"
 
-#include <QKeyEvent>
+#include <QAccessibleWidget>
+#include <QFocusEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOption>
@@ -17,16 +18,67 @@ constexpr int bezelPadding = 2;
 constexpr int spinnerSpacing = 4;
 constexpr qreal cornerRadius = 6;
 
-} // namespace
+// Qt's interface for buttons is private, so the two buttons whose state says
+// more than a push button's get one of their own: the disclosure is
+// expandable and expanded or collapsed, the prominent button busy while its
+// action runs.
+class PaintedButtonAccessible : public QAccessibleWidget {
+public:
+    explicit PaintedButtonAccessible(QAbstractButton *button) : QAccessibleWidget(button, QAccessible::Button) {}
 
-void PaintedButton::keyPressEvent(QKeyEvent *event)
-{
-    if (ButtonChrome::isPlainReturn(event)) {
-        click();
-        return;
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return button()->text();
+        return QAccessibleWidget::text(kind);
     }
-    QAbstractButton::keyPressEvent(event);
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        if (auto *disclosure = qobject_cast<DisclosureButton *>(widget())) {
+            state.expandable = true;
+            state.expanded = disclosure->isChecked();
+            state.collapsed = !disclosure->isChecked();
+        } else if (auto *prominent = qobject_cast<ProminentButton *>(widget())) {
+            state.busy = prominent->isBusy();
+        }
+        return state;
+    }
+
+    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+
+    void doAction(const QString &action) override
+    {
+        if (action == pressAction())
+            button()->click();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    QAbstractButton *button() const { return static_cast<QAbstractButton *>(widget()); }
+};
+
+QAccessibleInterface *paintedButtonAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("DisclosureButton") || className == QLatin1String("ProminentButton"))
+        return new PaintedButtonAccessible(static_cast<QAbstractButton *>(object));
+    return nullptr;
 }
+
+void installPaintedButtonAccessible()
+{
+    [[maybe_unused]] static const bool installed = (QAccessible::installFactory(&paintedButtonAccessible), true);
+}
+
+void announceStateChange(QWidget *widget, QAccessible::State changed)
+{
+    QAccessibleStateChangeEvent event(widget, changed);
+    QAccessible::updateAccessibility(&event);
+}
+
+} // namespace
 
 void PaintedButton::focusInEvent(QFocusEvent *event)
 {
@@ -62,10 +114,16 @@ void SymbolButton::paintEvent(QPaintEvent *)
 
 DisclosureButton::DisclosureButton(const QString &title, QWidget *parent) : PaintedButton(parent)
 {
+    installPaintedButtonAccessible();
     setText(title);
     setCheckable(true);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    connect(this, &DisclosureButton::toggled, this, [this] {
+        QAccessible::State changed;
+        changed.expanded = changed.collapsed = true;
+        announceStateChange(this, changed);
+    });
 }
 
 int DisclosureButton::indicatorSize() const
@@ -102,6 +160,7 @@ void DisclosureButton::paintEvent(QPaintEvent *)
 
 ProminentButton::ProminentButton(const QString &text, QWidget *parent) : PaintedButton(parent)
 {
+    installPaintedButtonAccessible();
     setText(text);
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -119,6 +178,9 @@ void ProminentButton::setBusy(bool busy)
     m_busy = busy;
     updateSpinner();
     update();
+    QAccessible::State changed;
+    changed.busy = true;
+    announceStateChange(this, changed);
 }
 
 int ProminentButton::spinnerSize() const
@@ -145,7 +207,7 @@ void ProminentButton::paintEvent(QPaintEvent *)
 
     QColor fill = resolveColor(NamedColor::accent, palette());
     QColor label = palette().color(QPalette::Active, QPalette::HighlightedText);
-    if (!isEnabled()) {
+    if (!isEnabled() || m_busy) {
         fill.setAlphaF(0.45);
         label.setAlphaF(0.8);
     } else if (isDown()) {

@@ -5,9 +5,10 @@
 #include <QAbstractButton>
 #include <QVariantAnimation>
 
-// The base of our custom-painted buttons: Return or Enter activates them like
-// Space does, and they show a focus ring only when focus came from the
-// keyboard, not when a window hands its first control focus on opening.
+// The base of our custom-painted buttons: Space activates them, and they
+// show a focus ring only when focus came from the keyboard, not when a window
+// hands its first control focus on opening. Return is left to the enclosing
+// form, whose default action it is.
 class PaintedButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -16,7 +17,6 @@ public:
 protected:
     bool showsFocusRing() const { return hasFocus() && m_keyboardFocus; }
 
-    void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
 
 private:
@@ -43,7 +43,7 @@ private:
 
 // The title of a collapsible section: a triangle pointing right (collapsed)
 // or down (expanded) and the title, drawn flat. It is checkable; checked
-// means expanded.
+// means expanded, and screen readers hear it as expanded or collapsed.
 class DisclosureButton : public PaintedButton {
     Q_OBJECT
 public:
@@ -59,8 +59,9 @@ private:
 };
 
 // A full-width button filled with the accent colour. While busy it shows a
-// small spinning indicator before its text. It reacts to Return and Space
-// when focused; disabled, it is drawn faded and takes no clicks.
+// small spinning indicator before its text, is drawn faded and reads as busy
+// to screen readers, yet keeps keyboard focus; disabled, it is drawn faded
+// and takes no clicks.
 class ProminentButton : public PaintedButton {
     Q_OBJECT
 public:

@@ -1,0 +1,180 @@
+#include "notify/desktop_notifications.h"
+
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace {
+
+const QString notificationsService = QStringLiteral("org.freedesktop.Notifications");
+const QString notificationsPath = QStringLiteral("/org/freedesktop/Notifications");
+// A server that never answers must not keep a notice in flight for D-Bus's default 25 s.
+constexpr int callTimeoutMs = 5000;
+// The urgency hint's levels; a byte on the bus.
+enum class Urgency : uchar { low, normal, critical };
+
+QDBusMessage notificationsCall(const QString &method)
+{
+    return QDBusMessage::createMethodCall(notificationsService, notificationsPath, notificationsService, method);
+}
+
+} // namespace
+
+DesktopNotifications::DesktopNotifications(QObject *parent) : QObject(parent)
+{
+    m_delivery.setSingleShot(true);
+    m_delivery.setTimerType(Qt::PreciseTimer);
+    connect(&m_delivery, &QTimer::timeout, this, &DesktopNotifications::deliverDue);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.connect(notificationsService, notificationsPath, notificationsService, QStringLiteral("ActionInvoked"), this,
+                SLOT(actionInvoked(uint, QString)));
+    bus.connect(notificationsService, notificationsPath, notificationsService, QStringLiteral("NotificationClosed"),
+                this, SLOT(notificationClosed(uint, uint)));
+}
+
+void DesktopNotifications::statusObserved(SyncStatus status, const std::optional<QString> &errorMessage)
+{
+    m_policy.statusObserved(status, errorMessage);
+    scheduleDelivery();
+}
+
+void DesktopNotifications::serviceGaveUp()
+{
+    m_policy.serviceGaveUp();
+    scheduleDelivery();
+}
+
+void DesktopNotifications::serviceNotFound(const QStringList &searchedDirectories)
+{
+    m_policy.serviceNotFound(searchedDirectories);
+    scheduleDelivery();
+}
+
+void DesktopNotifications::serviceNotLaunched(const QString &path, const QString &reason)
+{
+    m_policy.serviceNotLaunched(path, reason);
+    scheduleDelivery();
+}
+
+void DesktopNotifications::trayMissing()
+{
+    m_policy.trayMissing();
+    scheduleDelivery();
+}
+
+void DesktopNotifications::trayAppeared()
+{
+    // Its advice no longer holds once the icon shows.
+    if (const std::optional<quint32> id = m_policy.trayAppeared()) {
+        QDBusMessage close = notificationsCall(QStringLiteral("CloseNotification"));
+        close << *id;
+        QDBusConnection::sessionBus().send(close);
+    }
+}
+
+void DesktopNotifications::scheduleDelivery()
+{
+    const std::optional<NotificationPolicy::TimePoint> due = m_policy.nextDue();
+    if (!due)
+        return;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now());
+    m_delivery.start(std::max(wait, std::chrono::milliseconds(0)));
+}
+
+void DesktopNotifications::deliverDue()
+{
+    const std::optional<Notice> notice = m_policy.takeDue();
+    scheduleDelivery();
+    if (!notice)
+        return;
+    // Asked each time: the server may have been replaced since the last notice.
+    call(
+        notificationsCall(QStringLiteral("GetCapabilities")),
+        [this, notice = *notice](QDBusPendingCallWatcher &reply) {
+            send(notice, QDBusPendingReply<QStringList>(reply).value());
+        },
+        [this, topic = notice->topic] { m_policy.shown(topic, 0); });
+}
+
+void DesktopNotifications::send(const Notice &notice, const QStringList &capabilities)
+{
+    QStringList actions;
+    if (capabilities.contains(QStringLiteral("actions"))) {
+        // "default" is the click on the notification itself.
+        actions << QStringLiteral("default") << QStringLiteral("Open Tornel");
+        if (notice.offersRetry)
+            actions << QStringLiteral("retry") << QStringLiteral("Retry Sync");
+    }
+    // A server that reads markup would take "<" or "&" in a daemon's message for markup.
+    const bool readsMarkup = capabilities.contains(QStringLiteral("body-markup"));
+    const QString body = readsMarkup ? notice.body.toHtmlEscaped() : notice.body;
+    // The desktop entry's name is also the installed icon's.
+    const QString appId = QGuiApplication::desktopFileName();
+    const QVariantMap hints{
+        {QStringLiteral("desktop-entry"), appId},
+        {QStringLiteral("urgency"), QVariant::fromValue(uchar(notice.urgent ? Urgency::critical : Urgency::normal))},
+    };
+    QDBusMessage notify = notificationsCall(QStringLiteral("Notify"));
+    notify << QCoreApplication::applicationName() << notice.replacesId << appId << notice.summary << body << actions
+           << hints << qint32(-1);
+    call(
+        notify,
+        [this, topic = notice.topic](QDBusPendingCallWatcher &reply) {
+            m_policy.shown(topic, QDBusPendingReply<uint>(reply).value());
+        },
+        [this, topic = notice.topic] { m_policy.shown(topic, 0); });
+}
+
+void DesktopNotifications::call(const QDBusMessage &message, std::function<void(QDBusPendingCallWatcher &)> onReply,
+                                std::function<void()> onFailure)
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    // Without a bus the pending call would never finish.
+    if (!bus.isConnected()) {
+        reportOnce(bus.lastError());
+        onFailure();
+        return;
+    }
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, callTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, onReply = std::move(onReply), onFailure = std::move(onFailure)](QDBusPendingCallWatcher *call) {
+                call->deleteLater();
+                if (call->isError()) {
+                    reportOnce(call->error());
+                    onFailure();
+                    return;
+                }
+                onReply(*call);
+            });
+}
+
+void DesktopNotifications::reportOnce(const QDBusError &error)
+{
+    if (std::exchange(m_reported, true))
+        return;
+    std::fprintf(stderr, "Tornel: cannot show desktop notifications: %s\n", qPrintable(error.message()));
+}
+
+void DesktopNotifications::actionInvoked(uint id, const QString &actionKey)
+{
+    if (!m_policy.isOurs(id))
+        return;
+    if (actionKey == u"retry")
+        emit retryRequested();
+    else if (actionKey == u"default")
+        emit openPanelRequested();
+}
+
+void DesktopNotifications::notificationClosed(uint id, uint)
+{
+    m_policy.closed(id);
+}
+
+#include "moc_desktop_notifications.cpp"

@@ -1,0 +1,69 @@
+// Every tray icon reads on the desktop's panel, dark or light: WCAG contrast of 3:1 or more (the
+// figure for graphics) for the 75th percentile of its visible pixels, at every size from 16 to 64 px.
+#include "tray/tray_status_item.h"
+
+#include <QPainter>
+#include <QTest>
+
+#include <cmath>
+
+Q_DECLARE_METATYPE(StatusIcon)
+Q_DECLARE_METATYPE(Brightness)
+
+static double luminance(QRgb pixel)
+{
+    const auto linear = [](int c) { return c <= 10 ? c / 3294.6 : std::pow((c / 255.0 + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(qRed(pixel)) + 0.7152 * linear(qGreen(pixel)) + 0.0722 * linear(qBlue(pixel));
+}
+
+static double contrastOnPanel(const QImage &icon, const QColor &panel)
+{
+    QImage drawn(icon.size(), QImage::Format_RGB32);
+    drawn.fill(panel);
+    QPainter(&drawn).drawImage(0, 0, icon);
+    QList<double> ratios;
+    const double back = luminance(panel.rgb());
+    for (int i = 0; i < icon.width() * icon.height(); ++i) {
+        const double front = luminance(drawn.pixel(i % icon.width(), i / icon.width()));
+        if (qAlpha(icon.pixel(i % icon.width(), i / icon.width())) > 0)
+            ratios << (std::max(front, back) + 0.05) / (std::min(front, back) + 0.05);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    return ratios.value(qsizetype((ratios.size() - 1) * 0.75));
+}
+
+class TrayIconContrastTest : public QObject {
+    Q_OBJECT
+private slots:
+    void readsOnThePanel_data()
+    {
+        QTest::addColumn<StatusIcon>("icon");
+        QTest::addColumn<Brightness>("brightness");
+        QTest::addColumn<QColor>("panel");
+        QList<StatusIcon> icons{launchIcon()};
+        for (SyncStatus status : {SyncStatus::syncing, SyncStatus::synced, SyncStatus::paused, SyncStatus::error, SyncStatus::loggedOut})
+            icons << statusIcon(status);
+        // Each tint on a line symbol and on a filled one, beyond those the states use.
+        for (int tint = 0; tint <= int(NamedColor::gray) * 2 + 1; ++tint)
+            icons << StatusIcon{tint % 2 ? "pause.circle.fill" : "arrow.clockwise", QString::number(tint), NamedColor(tint / 2)};
+        const std::tuple<const char *, Brightness, QColor> panels[]{{"unknown, dark", Brightness::unknown, 0x222222},
+            {"unknown, light", Brightness::unknown, 0xEEEEEE}, {"dark", Brightness::dark, 0x222222}, {"light", Brightness::light, 0xEEEEEE}};
+        for (const StatusIcon &icon : icons)
+            for (const auto &[name, brightness, panel] : panels)
+                QTest::addRow("%s %s on %s", qPrintable(icon.symbol), qPrintable(icon.description), name) << icon << brightness << panel;
+    }
+
+    void readsOnThePanel()
+    {
+        QFETCH(StatusIcon, icon);
+        QFETCH(Brightness, brightness);
+        QFETCH(QColor, panel);
+        for (int side = 16; side <= 64; ++side) {
+            const double contrast = contrastOnPanel(trayIcon(icon, brightness).pixmap(side).toImage(), panel);
+            QVERIFY2(contrast >= 3, qPrintable(QStringLiteral("%1 px: %2:1").arg(side).arg(contrast, 0, 'f', 2)));
+        }
+    }
+};
+
+QTEST_MAIN(TrayIconContrastTest)
+#include "test_tray_icon_contrast.moc"
