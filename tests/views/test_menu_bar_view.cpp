@@ -106,7 +106,7 @@ struct Panel {
 
 class TestMenuBarView : public QObject {
     Q_OBJECT
-    const Translations m_english{QLocale(QLocale::English)};
+    std::optional<Translations> m_english{std::in_place, QLocale(QLocale::English)};
     std::unique_ptr<Panel> m;
 
     CommandRow *row(const QString &title) const
@@ -298,13 +298,15 @@ private slots:
         QFETCH(QString, locale);
         QFETCH(QJsonObject, record);
         QFETCH(QString, expected);
+        m_english.reset(); // the row's locale alone decides
+        const auto reinstall = qScopeGuard([this] { m_english.emplace(QLocale(QLocale::English)); });
         const Translations translations{QLocale(locale)};
         m = std::make_unique<Panel>(); // its texts made in the language
         m->view->show();
-        const icu::Locale english = icu::Locale::getDefault();
+        const icu::Locale usual = icu::Locale::getDefault();
         UErrorCode status = U_ZERO_ERROR;
         icu::Locale::setDefault(icu::Locale(locale.toLatin1().constData()), status);
-        const auto restore = qScopeGuard([&] { icu::Locale::setDefault(english, status); });
+        const auto restore = qScopeGuard([&] { icu::Locale::setDefault(usual, status); });
         QVERIFY(m->model.apply(record));
         const auto text = [this](const char *name) { return m->view->findChild<QLabel *>(name)->text(); };
         const QString first = m->view->findChildren<CommandRow *>().constFirst()->text();
