@@ -107,7 +107,11 @@ private:
 // The panel as it hangs from the tray icon, in each status: panel-<status>.png.
 void panelStatuses(Pictures &pictures)
 {
+    // ICU's phrase in the user's language; the driver sets English for the tests.
+    const icu::Locale userLocale = icu::Locale::getDefault();
     ModelDriver model;
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(userLocale, status);
     DaemonManager daemonManager;
     PopoverHost host(model.state(), daemonManager);
     host.open();
