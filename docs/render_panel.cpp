@@ -8,6 +8,7 @@
 // its pictures; a new group is a new function called from main().
 #include "model_driver.h"
 
+#include "app/translations.h"
 #include "daemon/daemon_manager.h"
 #include "tray/popover_host.h"
 #include "tray/tray_status_item.h"
@@ -106,7 +107,11 @@ private:
 // The panel as it hangs from the tray icon, in each status: panel-<status>.png.
 void panelStatuses(Pictures &pictures)
 {
+    // ICU's phrase in the user's language; the driver sets English for the tests.
+    const icu::Locale userLocale = icu::Locale::getDefault();
     ModelDriver model;
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(userLocale, status);
     DaemonManager daemonManager;
     PopoverHost host(model.state(), daemonManager);
     host.open();
@@ -211,6 +216,8 @@ int main(int argc, char *argv[])
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // In the language of LANG, as the companion: `LANG=de_DE.UTF-8 make renders`.
+    const Translations translations;
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(TORNEL_RENDER_DIR);
     if (!QDir().mkpath(folder)) {
         std::fprintf(stderr, "render_panel: cannot create %s\n", qPrintable(folder));

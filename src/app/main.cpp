@@ -5,11 +5,21 @@
 #include "tray/popover_host.h"
 #include "tray/tray_status_item.h"
 
+#include <QLoggingCategory>
+
 #include <csignal>
-#include <cstdio>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcApp, "tornel.app")
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    // "tornel.tray: waiting for a system tray ...": the category names the
+    // part that speaks, and is what QT_LOGGING_RULES filters by.
+    qSetMessagePattern(QStringLiteral("%{if-category}%{category}: %{endif}%{message}"));
     if (const std::optional<int> answered = TornelApp::answerInformationalOptions(argc, argv))
         return *answered;
     TornelApp app(argc, argv);
@@ -25,10 +35,10 @@ int main(int argc, char *argv[])
     case SingleInstance::Claim::HandedOver:
         return 0;
     case SingleInstance::Claim::RunningButSilent:
-        std::fprintf(stderr, "Tornel: %s\n", qPrintable(instance.errorString()));
+        qCWarning(lcApp, "%s", qPrintable(instance.errorString()));
         return 1;
     case SingleInstance::Claim::Unavailable:
-        std::fprintf(stderr, "Tornel: cannot make sure only one Tornel runs: %s\n", qPrintable(instance.errorString()));
+        qCWarning(lcApp, "cannot make sure only one Tornel runs: %s", qPrintable(instance.errorString()));
         break;
     case SingleInstance::Claim::Primary:
         break;
@@ -37,7 +47,7 @@ int main(int argc, char *argv[])
     // Ctrl-C, SIGTERM and the end of the session take the path of "Quit Tornel".
     TerminationSignals termination;
     if (!termination.isWatching())
-        std::fputs("Tornel: cannot watch for termination signals\n", stderr);
+        qCWarning(lcApp, "cannot watch for termination signals");
     QObject::connect(&termination, &TerminationSignals::received, &app, [] { QCoreApplication::quit(); });
 
     AppDelegate delegate([] { return std::make_unique<TrayStatusItem>(); });

@@ -17,10 +17,10 @@ void describeApplication()
 
 void defineOptions(QCommandLineParser &parser)
 {
-    parser.setApplicationDescription(QStringLiteral(
-        "Shows the state of the Tornel sync service in the system tray and keeps its daemon running."));
+    parser.setApplicationDescription(QCoreApplication::translate(
+        "TornelApp", "Shows the state of the Tornel sync service in the system tray and keeps its daemon running."));
     // Not addHelpOption(): its --help-all would list Qt's options as ours.
-    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QCoreApplication::translate("TornelApp", "Displays this help.")});
     parser.addVersionOption();
 }
 
@@ -48,10 +48,15 @@ std::optional<int> TornelApp::answerInformationalOptions(int argc, char **argv)
         return std::nullopt;
     QCoreApplication information(argc, argv);
     describeApplication();
-    if (parser.isSet(QStringLiteral("help")))
-        std::fputs(qPrintable(parser.helpText()), stdout);
-    else
+    if (parser.isSet(QStringLiteral("help"))) {
+        // Described again once the texts can be translated.
+        const Translations translations;
+        QCommandLineParser described;
+        defineOptions(described);
+        std::fputs(qPrintable(described.helpText()), stdout);
+    } else {
         std::printf("%s %s\n", qPrintable(applicationName()), qPrintable(applicationVersion()));
+    }
     return 0;
 }
 
@@ -62,7 +67,7 @@ bool TornelApp::acceptsCommandLine() const
     if (parser.parse(arguments()) && parser.positionalArguments().isEmpty())
         return true;
     const QString problem = parser.errorText().isEmpty()
-        ? QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst())
+        ? QCoreApplication::translate("TornelApp", "Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst())
         : parser.errorText();
     std::fprintf(stderr, "%s\n\n%s", qPrintable(problem), qPrintable(parser.helpText()));
     return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/translations.h"
+
 #include <QApplication>
 
 #include <optional>
@@ -22,4 +24,8 @@ public:
     // Launches `delegate` once the event loop runs, lets it shut down as the
     // loop ends, and returns 0.
     int run(AppDelegate &delegate);
+
+private:
+    // Installed before any widget is built.
+    Translations m_translations;
 };

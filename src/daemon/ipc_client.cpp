@@ -1,5 +1,6 @@
 #include "daemon/ipc_client.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -202,11 +203,11 @@ IPCResult IPCClient::sendSync(Shared &shared, const QString &method, const std::
 
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return IPCError{QStringLiteral("Failed to create socket")};
+        return IPCError{QCoreApplication::translate("IPCClient", "Failed to create socket")};
     SocketCloser closer(fd);
 
     if (!connectTo(fd, shared.socketPath))
-        return IPCError{QStringLiteral("Failed to connect to daemon at ") + shared.socketPath};
+        return IPCError{QCoreApplication::translate("IPCClient", "Failed to connect to daemon at %1").arg(shared.socketPath)};
 
     QJsonObject envelope{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
                          {QStringLiteral("method"), method},
@@ -219,11 +220,11 @@ IPCResult IPCClient::sendSync(Shared &shared, const QString &method, const std::
     // MSG_NOSIGNAL: a daemon that closed early must not kill us with SIGPIPE.
     const ssize_t sent = ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
     if (sent != ssize_t(request.size()))
-        return IPCError{QStringLiteral("Failed to send request")};
+        return IPCError{QCoreApplication::translate("IPCClient", "Failed to send request")};
 
     const QByteArray answer = receiveAnswer(fd);
     if (answer.isEmpty())
-        return IPCError{QStringLiteral("No response from daemon")};
+        return IPCError{QCoreApplication::translate("IPCClient", "No response from daemon")};
     return interpretAnswer(answer);
 }
 
@@ -234,7 +235,7 @@ IPCResult IPCClient::interpretAnswer(const QByteArray &answer)
     if (parseError.error != QJsonParseError::NoError)
         return IPCError{parseError.errorString()};
     if (!document.isObject())
-        return IPCError{QStringLiteral("Invalid response format")};
+        return IPCError{QCoreApplication::translate("IPCClient", "Invalid response format")};
 
     const QJsonObject object = document.object();
     const QJsonValue error = object.value(QStringLiteral("error"));

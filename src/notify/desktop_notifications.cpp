@@ -6,12 +6,14 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcNotify, "tornel.notify")
 
 const QString notificationsService = QStringLiteral("org.freedesktop.Notifications");
 const QString notificationsPath = QStringLiteral("/org/freedesktop/Notifications");
@@ -108,9 +110,9 @@ void DesktopNotifications::send(const Notice &notice, const QStringList &capabil
     QStringList actions;
     if (capabilities.contains(QStringLiteral("actions"))) {
         // "default" is the click on the notification itself.
-        actions << QStringLiteral("default") << QStringLiteral("Open Tornel");
+        actions << QStringLiteral("default") << tr("Open Tornel");
         if (notice.offersRetry)
-            actions << QStringLiteral("retry") << QStringLiteral("Retry Sync");
+            actions << QStringLiteral("retry") << tr("Retry Sync");
     }
     // A server that reads markup would take "<" or "&" in a daemon's message for markup.
     const bool readsMarkup = capabilities.contains(QStringLiteral("body-markup"));
@@ -159,7 +161,7 @@ void DesktopNotifications::reportOnce(const QDBusError &error)
 {
     if (std::exchange(m_reported, true))
         return;
-    std::fprintf(stderr, "Tornel: cannot show desktop notifications: %s\n", qPrintable(error.message()));
+    qCWarning(lcNotify, "cannot show desktop notifications: %s", qPrintable(error.message()));
 }
 
 void DesktopNotifications::actionInvoked(uint id, const QString &actionKey)

@@ -7,7 +7,10 @@
 
 namespace {
 
-const QString restartHint = QStringLiteral("then quit Tornel and start it again.");
+QString restartHint()
+{
+    return QCoreApplication::translate("NotificationPolicy", "then quit Tornel and start it again.");
+}
 
 // A home directory written as "~", as users read and type it.
 QString readablePath(const QString &path)
@@ -23,14 +26,14 @@ QString alternatives(const QStringList &items)
 {
     if (items.size() < 2)
         return items.join(QString());
-    return items.first(items.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ") + items.last();
+    return QCoreApplication::translate("NotificationPolicy", "%1 or %2", "the last of several places").arg(items.first(items.size() - 1).join(QStringLiteral(", ")), items.last());
 }
 
 Notice syncErrorNotice(const std::optional<QString> &message)
 {
     const bool said = message && !message->trimmed().isEmpty();
-    return {Notice::Topic::sync, QStringLiteral("Sync error"),
-            said ? *message : QStringLiteral("Your files are not being synced."), true, false, 0};
+    return {Notice::Topic::sync, QCoreApplication::translate("NotificationPolicy", "Sync error"),
+            said ? *message : QCoreApplication::translate("NotificationPolicy", "Your files are not being synced."), true, false, 0};
 }
 
 } // namespace
@@ -63,16 +66,15 @@ void NotificationPolicy::statusObserved(SyncStatus status, const std::optional<Q
         return;
     m_inEpisode = false;
     if (status == SyncStatus::synced && m_failureShownLast)
-        queue({Notice::Topic::sync, QStringLiteral("Syncing works again"), QStringLiteral("Your files are up to date."),
-               false, false, 0});
+        queue({Notice::Topic::sync, tr("Syncing works again"), tr("Your files are up to date."), false, false, 0});
     else
         sync.pending.reset();
 }
 
 void NotificationPolicy::serviceGaveUp()
 {
-    reportServiceFailure({Notice::Topic::sync, QStringLiteral("The sync service keeps failing"),
-                          QStringLiteral("tornel-sync, the service that syncs your files, failed several times in a "
+    reportServiceFailure({Notice::Topic::sync, tr("The sync service keeps failing"),
+                          tr("tornel-sync, the service that syncs your files, failed several times in a "
                                          "minute, so Tornel stopped restarting it. To try again, quit Tornel and "
                                          "start it again; started from a terminal, Tornel shows why the service "
                                          "fails."),
@@ -84,20 +86,20 @@ void NotificationPolicy::serviceNotFound(const QStringList &searchedDirectories)
     QStringList places;
     for (const QString &directory : searchedDirectories)
         places.append(readablePath(directory));
-    places.append(QStringLiteral("on your PATH"));
-    reportServiceFailure({Notice::Topic::sync, QStringLiteral("Tornel cannot find its sync service"),
-                          QStringLiteral("Your files are not being synced: there is no tornel-sync in %1. Install "
+    places.append(tr("on your PATH"));
+    reportServiceFailure({Notice::Topic::sync, tr("Tornel cannot find its sync service"),
+                          tr("Your files are not being synced: there is no tornel-sync in %1. Install "
                                          "tornel-sync in one of these places, %2")
-                              .arg(alternatives(places), restartHint),
+                              .arg(alternatives(places), restartHint()),
                           false, true, 0});
 }
 
 void NotificationPolicy::serviceNotLaunched(const QString &path, const QString &reason)
 {
-    reportServiceFailure({Notice::Topic::sync, QStringLiteral("Tornel cannot start its sync service"),
-                          QStringLiteral("Your files are not being synced: %1 could not be run (%2). Check that it "
+    reportServiceFailure({Notice::Topic::sync, tr("Tornel cannot start its sync service"),
+                          tr("Your files are not being synced: %1 could not be run (%2). Check that it "
                                          "is a program for this computer and that you may run it (chmod +x), %3")
-                              .arg(readablePath(path), reason, restartHint),
+                              .arg(readablePath(path), reason, restartHint()),
                           false, true, 0});
 }
 
@@ -111,8 +113,8 @@ void NotificationPolicy::reportServiceFailure(Notice notice)
 
 void NotificationPolicy::trayMissing()
 {
-    queue({Notice::Topic::presence, QStringLiteral("Tornel is running"),
-           QStringLiteral("This desktop shows no tray icons, so Tornel has no icon. Start Tornel again to open its "
+    queue({Notice::Topic::presence, tr("Tornel is running"),
+           tr("This desktop shows no tray icons, so Tornel has no icon. Start Tornel again to open its "
                           "panel."),
            false, false, 0});
 }

@@ -2,6 +2,7 @@
 
 #include "daemon/status_response.h"
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
@@ -39,6 +40,8 @@ struct Notice {
 // topic the latest waiting notice wins; across topics the one waiting longer
 // goes first.
 class NotificationPolicy {
+    Q_DECLARE_TR_FUNCTIONS(NotificationPolicy)
+
 public:
     using TimePoint = std::chrono::steady_clock::time_point;
     using Clock = std::function<TimePoint()>;

@@ -8,6 +8,7 @@
 #include <unicode/unistr.h>
 
 #include <array>
+#include <climits>
 #include <memory>
 #include <utility>
 
@@ -70,6 +71,14 @@ RelativeDateTools *relativeDateToolsFor(const QString &localeId)
         return nullptr;
     tools = {localeId, std::move(calendar), std::move(formatter)};
     return &tools;
+}
+
+// "Syncing 3 files...": the count as digits, however large, and as the
+// plural form's n, which tr takes as an int.
+QString syncingFiles(const QString &count, int pluralCount)
+{
+    return QCoreApplication::translate("SyncState", "Syncing %1 file(s)...", "%1 is the number of files", pluralCount)
+        .arg(count);
 }
 
 } // namespace
@@ -228,7 +237,7 @@ void SyncState::applyStatus(const StatusResponse &record)
 void SyncState::applyFailure(const IPCError &error)
 {
     assign(m_status, SyncStatus::error, &SyncState::statusChanged);
-    assign(m_errorMessage, u"Daemon not responding: "_s + error.description(),
+    assign(m_errorMessage, tr("Daemon not responding: %1").arg(error.description()),
            &SyncState::errorMessageChanged);
     // Every failed request is reported, so the icon keeps showing the outage.
     if (onStateChange)
@@ -291,22 +300,21 @@ QString SyncState::statusTextFor(SyncStatus status, qint64 pendingUploads, qint6
             // Counts of one sign overflow only together: a negative total shows
             // no count, a positive one still fits an unsigned 64-bit value.
             if (pendingUploads < 0)
-                return u"Syncing..."_s;
-            return u"Syncing "_s + QString::number(quint64(pendingUploads) + quint64(pendingDownloads))
-                + u" files..."_s;
+                return tr("Syncing...");
+            return syncingFiles(QString::number(quint64(pendingUploads) + quint64(pendingDownloads)), INT_MAX);
         }
         if (sum < 1)
-            return u"Syncing..."_s;
-        return u"Syncing "_s + QString::number(sum) + (sum == 1 ? u" file..."_s : u" files..."_s);
+            return tr("Syncing...");
+        return syncingFiles(QString::number(sum), int(qMin(sum, qint64(INT_MAX))));
     }
     case SyncStatus::synced:
-        return u"All files up to date"_s;
+        return tr("All files up to date");
     case SyncStatus::paused:
-        return u"Sync paused"_s;
+        return tr("Sync paused");
     case SyncStatus::error:
-        return errorMessage.value_or(u"Sync error"_s);
+        return errorMessage.value_or(tr("Sync error"));
     case SyncStatus::loggedOut:
-        return u"Not logged in"_s;
+        return tr("Not logged in");
     }
     return {};
 }
@@ -340,7 +348,8 @@ QString SyncState::lastSyncTextFor(const std::optional<QDateTime> &lastSync, con
     tools->formatter->formatNumeric(double(count), chosen.unit, phrase, status);
     if (U_FAILURE(status))
         return {};
-    return u"Last synced "_s + toQString(phrase);
+    // One text, so each language places ICU's phrase where it reads well.
+    return tr("Last synced %1").arg(toQString(phrase));
 }
 
 #include "moc_sync_state.cpp"

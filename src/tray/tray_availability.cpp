@@ -1,12 +1,13 @@
 #include "tray/tray_availability.h"
 
+#include "tray/tray_logging.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QGuiApplication>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include <xcb/xcb.h>
@@ -114,7 +115,7 @@ void TrayAvailability::watchX11TraySelection()
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER);
         qApp->installNativeEventFilter(this);
     } else {
-        std::fputs("Tornel: the X server lacks XFixes; a tray that starts later is not noticed\n", stderr);
+        qCWarning(lcTray, "the X server lacks XFixes; a tray that starts later is not noticed");
     }
     m_x11TrayPresent = x11SelectionHasOwner();
     if (m_x11TrayPresent)

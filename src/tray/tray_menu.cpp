@@ -1,6 +1,7 @@
 #include "tray/tray_menu.h"
 
 #include "tray/popover_host.h"
+#include "tray/tray_logging.h"
 #include "state/sync_state.h"
 #include "views/menu_bar_view.h"
 
@@ -55,11 +56,11 @@ std::optional<QString> setEnabled(bool enabled)
     if (!enabled) {
         QFile entry(path);
         if (entry.exists() && !entry.remove())
-            return QStringLiteral("Cannot remove %1: %2").arg(path, entry.errorString());
+            return QCoreApplication::translate("StartAtLogin", "Cannot remove %1: %2").arg(path, entry.errorString());
         return std::nullopt;
     }
     if (!QDir().mkpath(QFileInfo(path).path()))
-        return QStringLiteral("Cannot create the folder %1").arg(QFileInfo(path).path());
+        return QCoreApplication::translate("StartAtLogin", "Cannot create the folder %1").arg(QFileInfo(path).path());
     const QString exec = execLine(QCoreApplication::applicationFilePath(), qEnvironmentVariable("PATH"));
     QSaveFile entry(path);
     if (entry.open(QIODevice::WriteOnly | QIODevice::Text)) {
@@ -78,7 +79,7 @@ std::optional<QString> setEnabled(bool enabled)
         if (entry.commit())
             return std::nullopt;
     }
-    return QStringLiteral("Cannot write %1: %2").arg(path, entry.errorString());
+    return QCoreApplication::translate("StartAtLogin", "Cannot write %1: %2").arg(path, entry.errorString());
 }
 
 } // namespace StartAtLogin
@@ -113,7 +114,7 @@ void TrayMenu::update()
     if (m_built && commands == m_shownCommands)
         return;
     m_menu.clear();
-    m_menu.addAction(QStringLiteral("Open Tornel"), this, [this] {
+    m_menu.addAction(tr("Open Tornel"), this, [this] {
         // After the menu has closed, so the panel's popup is not caught in
         // the menu's own.
         QTimer::singleShot(0, &m_popover, &PopoverHost::open);
@@ -121,7 +122,7 @@ void TrayMenu::update()
     for (PanelCommand command : commands)
         m_menu.addAction(commandLook(command).title, this, [this, command] { trigger(command); });
     m_menu.addSeparator();
-    m_startAtLogin = m_menu.addAction(QStringLiteral("Start at Login"));
+    m_startAtLogin = m_menu.addAction(tr("Start at Login"));
     m_startAtLogin->setCheckable(true);
     connect(m_startAtLogin, &QAction::triggered, this, &TrayMenu::switchStartAtLogin);
     showStartAtLogin();
@@ -149,7 +150,7 @@ void TrayMenu::switchStartAtLogin(bool enabled)
     m_startAtLogin->setToolTip(failure.value_or(QString()));
     m_menu.setToolTipsVisible(failure.has_value());
     if (failure)
-        qWarning("Tornel: %s", qPrintable(*failure));
+        qCWarning(lcTray, "%s", qPrintable(*failure));
     showStartAtLogin();
 }
 

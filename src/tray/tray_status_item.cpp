@@ -1,5 +1,6 @@
 #include "tray/tray_status_item.h"
 
+#include "tray/tray_logging.h"
 #include "views/symbols.h"
 
 #include <QIconEngine>
@@ -9,7 +10,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -154,7 +154,7 @@ TrayStatusItem::TrayStatusItem(QObject *parent) : StatusItem(parent)
     connect(&m_trayAvailability, &TrayAvailability::trayAvailable, this, &TrayStatusItem::updateTrayIcon);
     connect(&m_trayAvailability, &TrayAvailability::trayAvailable, this, &StatusItem::trayAppeared);
     if (!m_trayAvailability.isTrayAvailable()) {
-        std::fputs("Tornel: waiting for a system tray to show the icon\n", stderr);
+        qCInfo(lcTray, "waiting for a system tray to show the icon");
         QTimer::singleShot(trayGrace, this, [this] {
             if (!m_trayAvailability.isTrayAvailable())
                 emit trayMissing();

@@ -24,19 +24,19 @@ PanelCommandLook commandLook(PanelCommand command)
 {
     switch (command) {
     case PanelCommand::pauseSyncing:
-        return {QStringLiteral("Pause Syncing"), QStringLiteral("pause.fill"), NamedColor::yellow};
+        return {QCoreApplication::translate("PanelCommand", "Pause Syncing"), QStringLiteral("pause.fill"), NamedColor::yellow};
     case PanelCommand::resumeSyncing:
-        return {QStringLiteral("Resume Syncing"), QStringLiteral("play.fill"), NamedColor::green};
+        return {QCoreApplication::translate("PanelCommand", "Resume Syncing"), QStringLiteral("play.fill"), NamedColor::green};
     case PanelCommand::retrySync:
-        return {QStringLiteral("Retry Sync"), QStringLiteral("arrow.clockwise"), NamedColor::blue};
+        return {QCoreApplication::translate("PanelCommand", "Retry Sync"), QStringLiteral("arrow.clockwise"), NamedColor::blue};
     case PanelCommand::openSyncFolder:
-        return {QStringLiteral("Open Sync Folder"), QStringLiteral("folder.fill"), NamedColor::accent};
+        return {QCoreApplication::translate("PanelCommand", "Open Sync Folder"), QStringLiteral("folder.fill"), NamedColor::accent};
     case PanelCommand::logOut:
-        return {QStringLiteral("Log Out"), QStringLiteral("rectangle.portrait.and.arrow.right"), NamedColor::secondaryLabel};
+        return {QCoreApplication::translate("PanelCommand", "Log Out"), QStringLiteral("rectangle.portrait.and.arrow.right"), NamedColor::secondaryLabel};
     case PanelCommand::logIn:
-        return {QStringLiteral("Log In to Tornel"), QStringLiteral("person.crop.circle.badge.plus"), NamedColor::accent};
+        return {QCoreApplication::translate("PanelCommand", "Log In to Tornel"), QStringLiteral("person.crop.circle.badge.plus"), NamedColor::accent};
     case PanelCommand::quit:
-        return {QStringLiteral("Quit Tornel"), QStringLiteral("xmark.circle"), NamedColor::secondaryLabel};
+        return {QCoreApplication::translate("PanelCommand", "Quit Tornel"), QStringLiteral("xmark.circle"), NamedColor::secondaryLabel};
     }
     return {};
 }

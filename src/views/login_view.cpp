@@ -58,11 +58,11 @@ LoginView::LoginView(SyncState &syncState, std::function<void()> dismiss, QWidge
     auto *header = new QHBoxLayout;
     header->setContentsMargins(16, 12, 16, 0);
     header->setSpacing(defaultSpacing);
-    m_backButton = new SymbolButton(QStringLiteral("chevron.left"), NamedColor::primaryLabel, QStringLiteral("Back"));
+    m_backButton = new SymbolButton(QStringLiteral("chevron.left"), NamedColor::primaryLabel, tr("Back"));
     m_backButton->setObjectName(QStringLiteral("backButton"));
     connect(m_backButton, &SymbolButton::clicked, this, [this] { m_dismiss(); });
     header->addWidget(m_backButton);
-    header->addWidget(makeHeading(QStringLiteral("Log In")));
+    header->addWidget(makeHeading(tr("Log In")));
     header->addStretch();
     blocks->addLayout(header);
 
@@ -70,16 +70,16 @@ LoginView::LoginView(SyncState &syncState, std::function<void()> dismiss, QWidge
     form->setContentsMargins(16, 0, 16, 16);
     form->setSpacing(12);
 
-    m_email = makeField(QStringLiteral("emailField"), QStringLiteral("Email"), emailPlaceholder);
-    form->addLayout(makeFieldGroup(QStringLiteral("Email"), m_email));
+    m_email = makeField(QStringLiteral("emailField"), tr("Email"), emailPlaceholder);
+    form->addLayout(makeFieldGroup(tr("Email"), m_email));
 
-    m_password = makeField(QStringLiteral("passwordField"), QStringLiteral("Password"), QStringLiteral("Password"));
+    m_password = makeField(QStringLiteral("passwordField"), tr("Password"), tr("Password"));
     m_password->setEchoMode(QLineEdit::Password);
-    form->addLayout(makeFieldGroup(QStringLiteral("Password"), m_password));
+    form->addLayout(makeFieldGroup(tr("Password"), m_password));
 
     auto *advanced = new QVBoxLayout;
     advanced->setSpacing(0);
-    m_advancedToggle = new DisclosureButton(QStringLiteral("Advanced"));
+    m_advancedToggle = new DisclosureButton(tr("Advanced"));
     m_advancedToggle->setObjectName(QStringLiteral("advancedToggle"));
     applyTextStyle(m_advancedToggle, TextStyle::caption, NamedColor::secondaryLabel);
     m_advancedToggle->setChecked(true);
@@ -87,14 +87,14 @@ LoginView::LoginView(SyncState &syncState, std::function<void()> dismiss, QWidge
     auto *advancedColumn = new QVBoxLayout(m_advancedContent);
     advancedColumn->setContentsMargins(0, 4, 0, 0);
     advancedColumn->setSpacing(4);
-    m_serverURL = makeField(QStringLiteral("serverUrlField"), QStringLiteral("Server URL"), defaultServerURL);
+    m_serverURL = makeField(QStringLiteral("serverUrlField"), tr("Server URL"), defaultServerURL);
     m_serverURL->setText(defaultServerURL);
     m_serverURL->setFont(textStyleFont(TextStyle::caption));
-    QLabel *serverCaption = makeCaption(QStringLiteral("Server URL"));
+    QLabel *serverCaption = makeCaption(tr("Server URL"));
     serverCaption->setBuddy(m_serverURL);
     advancedColumn->addWidget(serverCaption);
     advancedColumn->addWidget(m_serverURL);
-    QLabel *hint = makeCaption(QStringLiteral("Use %1 for local development.").arg(defaultServerURL), TextStyle::caption2);
+    QLabel *hint = makeCaption(tr("Use %1 for local development.").arg(defaultServerURL), TextStyle::caption2);
     hint->setObjectName(QStringLiteral("serverHint"));
     advancedColumn->addWidget(hint);
     connect(m_advancedToggle, &DisclosureButton::toggled, m_advancedContent, &QWidget::setVisible);
@@ -117,7 +117,7 @@ LoginView::LoginView(SyncState &syncState, std::function<void()> dismiss, QWidge
     errorLayout->addWidget(m_errorText, 1);
     form->addWidget(m_errorRow);
 
-    m_loginButton = new ProminentButton(QStringLiteral("Log In"));
+    m_loginButton = new ProminentButton(tr("Log In"));
     m_loginButton->setObjectName(QStringLiteral("loginButton"));
     connect(m_loginButton, &ProminentButton::clicked, this, &LoginView::performLogin);
     form->addWidget(m_loginButton);
@@ -193,7 +193,7 @@ void LoginView::updateControls()
     // Busy, it stays enabled so that focus can stay on it.
     m_loginButton->setEnabled((!m_email->text().isEmpty() && !m_password->text().isEmpty()) || m_isLoading);
     m_loginButton->setBusy(m_isLoading);
-    m_loginButton->setText(m_isLoading ? QStringLiteral("Logging in...") : QStringLiteral("Log In"));
+    m_loginButton->setText(m_isLoading ? tr("Logging in...") : tr("Log In"));
     // The fields are about to be disabled: focus waits on the button, which
     // now says "Logging in..." and is busy, rather than on no control at all.
     if (m_isLoading)

@@ -161,17 +161,17 @@ StatusLook statusLook(SyncStatus status)
     using enum NamedColor;
     switch (status) {
     case SyncStatus::syncing:
-        return {QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("Tornel — Syncing"), blue, blue};
+        return {QStringLiteral("arrow.triangle.2.circlepath"), QCoreApplication::translate("StatusLook", "Tornel — Syncing"), blue, blue};
     case SyncStatus::synced:
-        return {QStringLiteral("checkmark.circle.fill"), QStringLiteral("Tornel — Up to date"), green, green};
+        return {QStringLiteral("checkmark.circle.fill"), QCoreApplication::translate("StatusLook", "Tornel — Up to date"), green, green};
     case SyncStatus::paused:
-        return {QStringLiteral("pause.circle.fill"), QStringLiteral("Tornel — Paused"), yellow, yellow};
+        return {QStringLiteral("pause.circle.fill"), QCoreApplication::translate("StatusLook", "Tornel — Paused"), yellow, yellow};
     case SyncStatus::error:
-        return {QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("Tornel — Error"), red, red};
+        return {QStringLiteral("exclamationmark.triangle.fill"), QCoreApplication::translate("StatusLook", "Tornel — Error"), red, red};
     case SyncStatus::loggedOut:
         break;
     }
-    return {QStringLiteral("person.crop.circle"), QStringLiteral("Tornel — Not logged in"), secondaryLabel, gray};
+    return {QStringLiteral("person.crop.circle"), QCoreApplication::translate("StatusLook", "Tornel — Not logged in"), secondaryLabel, gray};
 }
 
 #include "moc_panel_style.cpp"

@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include <climits>
+
 namespace {
 
 constexpr int statusIconFrame = 24;
@@ -35,15 +37,19 @@ QWidget *makeCountLabel(const QString &objectName, const QString &symbol, NamedC
     return label;
 }
 
+// tr's plural form is chosen by an int; the shown count keeps every digit.
+int pluralCount(qint64 count)
+{
+    return int(qBound(qint64(0), count, qint64(INT_MAX)));
+}
+
 // The count as a bare number, and as "1 upload pending" or "9 uploads
-// pending" for screen readers, which would read the number alone. Each poll
-// brings the count again; the name is set only on a change, as each setting
-// is announced.
-void setCount(QLabel *label, qint64 count, const QString &noun)
+// pending" (`name`) for screen readers, which would read the number alone.
+// Each poll brings the count again; the name is set only on a change, as each
+// setting is announced.
+void setCount(QLabel *label, qint64 count, const QString &name)
 {
     label->setText(QString::number(count));
-    const QString plural = count == 1 ? QString() : QStringLiteral("s");
-    const QString name = QStringLiteral("%1 %2%3 pending").arg(count).arg(noun, plural);
     if (label->accessibleName() != name)
         label->setAccessibleName(name);
 }
@@ -113,9 +119,9 @@ void StatusSection::refresh(const SyncState &state)
 
     const qint64 uploads = state.pendingUploads();
     const qint64 downloads = state.pendingDownloads();
-    setCount(m_uploadCount, uploads, QStringLiteral("upload"));
+    setCount(m_uploadCount, uploads, tr("%1 upload(s) pending", nullptr, pluralCount(uploads)).arg(uploads));
     m_uploads->setVisible(uploads > 0);
-    setCount(m_downloadCount, downloads, QStringLiteral("download"));
+    setCount(m_downloadCount, downloads, tr("%1 download(s) pending", nullptr, pluralCount(downloads)).arg(downloads));
     m_downloads->setVisible(downloads > 0);
     m_pendingRow->setVisible(status == SyncStatus::syncing && (uploads > 0 || downloads > 0));
 

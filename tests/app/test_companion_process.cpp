@@ -55,6 +55,8 @@ private slots:
     void socketOfACrashedCompanionIsReplaced();
     void simultaneousStartsElectOne();
     void silentHolderIsNeitherJoinedNorReplaced();
+    void helpSpeaksTheLocalesLanguage_data();
+    void helpSpeaksTheLocalesLanguage();
 
 private:
     QString runtime() const { return m_companion->homePath(QStringLiteral("runtime")); }
@@ -135,7 +137,7 @@ void CompanionProcessTest::withoutRuntimeDirectoryAPrivateFallbackServes()
     m_companion->start({}, environment);
     QTRY_VERIFY_WITH_TIMEOUT(companionRuns(), waitMs);
     // Unguarded, the companion says so and runs all the same.
-    QCOMPARE(m_companion->standardError().contains("Tornel: cannot make sure only one Tornel runs: "), !safe);
+    QCOMPARE(m_companion->standardError().contains("tornel.app: cannot make sure only one Tornel runs: "), !safe);
     QCOMPARE(entriesOf(fallback()), safe ? QStringList{QStringLiteral("tornel.sock")} : QStringList());
     if (safe) {
         QCOMPARE(m_companion->runAnother(), 0);
@@ -189,9 +191,31 @@ void CompanionProcessTest::silentHolderIsNeitherJoinedNorReplaced()
     QVERIFY(holder.listen(runtime() + QStringLiteral("/tornel.sock")));
     QByteArray output;
     QCOMPARE(m_companion->runAnother(&output), 1);
-    QCOMPARE(output, "Tornel: Tornel is already running but does not answer at " + holder.fullServerName().toUtf8() + '\n');
+    QCOMPARE(output, "tornel.app: Tornel is already running but does not answer at " + holder.fullServerName().toUtf8() + '\n');
     QVERIFY(holder.waitForNewConnection(waitMs));
     QVERIFY(QFile::exists(holder.fullServerName()));
+}
+
+// The companion's texts and Qt's own, from LANG, in the program itself.
+void CompanionProcessTest::helpSpeaksTheLocalesLanguage_data()
+{
+    QTest::addColumn<QString>("lang");
+    QTest::addColumn<QByteArrayList>("expected");
+    QTest::newRow("German") << QStringLiteral("de_DE.UTF-8") << QByteArrayList{"Optionen:", "Zeigt diese Hilfe an."};
+    QTest::newRow("no translation") << QStringLiteral("xx_XX.UTF-8") << QByteArrayList{"Options:", "Displays this help."};
+}
+
+void CompanionProcessTest::helpSpeaksTheLocalesLanguage()
+{
+    QFETCH(QString, lang);
+    QFETCH(QByteArrayList, expected);
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("LANG"), lang);
+    m_companion->start({QStringLiteral("--help")}, environment);
+    QVERIFY(m_companion->process().waitForFinished(waitMs));
+    const QByteArray help = m_companion->standardOutput();
+    for (const QByteArray &text : expected)
+        QVERIFY2(help.contains(text), help.constData());
 }
 
 QTEST_GUILESS_MAIN(CompanionProcessTest)

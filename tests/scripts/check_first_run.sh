@@ -41,7 +41,7 @@ sleep 0.5
 kill -INT $companion && wait $companion
 companion=
 unexpected=$(grep -v -e '^\[daemon\] ' -e '^No graphical session' -e '^Running Tornel on the offscreen' \
-  -e '^Tornel: waiting for a system tray' "$work/out")
+  -e '^tornel.tray: waiting for a system tray' "$work/out")
 [[ -z $unexpected ]] || fail "make run printed lines that are neither Tornel's nor the daemon's:
 $unexpected"
 grep -q '^\[daemon\] Stopped$' "$work/out" || fail "the daemon was not stopped"

@@ -1,3 +1,4 @@
+#include "app/translations.h"
 #include "scripted_daemon.h"
 #include "state/sync_state.h"
 
@@ -48,6 +49,7 @@ bool isStatus(const QJsonObject &request)
 
 class TestSyncState : public QObject {
     Q_OBJECT
+    const Translations m_english{QLocale(QLocale::English)};
 
 public slots:
     // Any property's change signal ("...Changed"): records the property's name.

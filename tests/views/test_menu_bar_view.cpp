@@ -2,6 +2,7 @@
 // each state is checked as one description of it; the other tests check what they do.
 #include "model_driver.h"
 
+#include "app/translations.h"
 #include "daemon/daemon_manager.h"
 #include "tray/popover_host.h"
 #include "views/controls/elided_wrapped_label.h"
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QLayout>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -104,6 +106,7 @@ struct Panel {
 
 class TestMenuBarView : public QObject {
     Q_OBJECT
+    std::optional<Translations> m_english{std::in_place, QLocale(QLocale::English)};
     std::unique_ptr<Panel> m;
 
     CommandRow *row(const QString &title) const
@@ -272,6 +275,42 @@ private slots:
         m->model.state().setWallClock([] { return QDateTime(QDate(2024, 5, 1), QTime(11, 0), Qt::UTC); });
         QVERIFY(m->model.apply(synced));
         QCOMPARE(text("lastSyncLine"), u"Last synced 1 hour ago"_s);
+    }
+
+    // The user's language where the companion has it, ICU's phrase inside its
+    // line; English otherwise, in its plural forms.
+    void speaksTheLocalesLanguage_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QJsonObject>("record");
+        QTest::addColumn<QString>("expected"); // the status, last-sync and first command lines
+        const QJsonObject synced = ModelDriver::record(u"synced"_s, {{u"lastSync"_s, u"2024-05-01T10:00:00Z"_s}});
+        const auto syncing = [](int files) { return ModelDriver::record(u"syncing"_s, {{u"pendingUploads"_s, files}}); };
+        QTest::newRow("German, synced") << u"de_DE"_s << synced
+                                        << u"Alle Dateien aktuell; Zuletzt synchronisiert vor 5 Minuten; Synchronisierung pausieren"_s;
+        QTest::newRow("German, 1 file") << u"de_DE"_s << syncing(1) << u"1 Datei wird synchronisiert …; ; Synchronisierung pausieren"_s;
+        QTest::newRow("none, 1 file") << u"xx_XX"_s << syncing(1) << u"Syncing 1 file...; ; Pause Syncing"_s;
+        QTest::newRow("none, 2 files") << u"xx_XX"_s << syncing(2) << u"Syncing 2 files...; ; Pause Syncing"_s;
+    }
+
+    void speaksTheLocalesLanguage()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QJsonObject, record);
+        QFETCH(QString, expected);
+        m_english.reset(); // the row's locale alone decides
+        const auto reinstall = qScopeGuard([this] { m_english.emplace(QLocale(QLocale::English)); });
+        const Translations translations{QLocale(locale)};
+        m = std::make_unique<Panel>(); // its texts made in the language
+        m->view->show();
+        const icu::Locale usual = icu::Locale::getDefault();
+        UErrorCode status = U_ZERO_ERROR;
+        icu::Locale::setDefault(icu::Locale(locale.toLatin1().constData()), status);
+        const auto restore = qScopeGuard([&] { icu::Locale::setDefault(usual, status); });
+        QVERIFY(m->model.apply(record));
+        const auto text = [this](const char *name) { return m->view->findChild<QLabel *>(name)->text(); };
+        const QString first = m->view->findChildren<CommandRow *>().constFirst()->text();
+        QCOMPARE(QStringList({text("statusText"), text("lastSyncLine"), first}).join(u"; "_s), expected);
     }
 
     void quitEndsTheEventLoop()

@@ -1,0 +1,288 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>DesktopNotifications</name>
+    <message>
+        <source>Open Tornel</source>
+        <translation>Tornel öffnen</translation>
+    </message>
+    <message>
+        <source>Retry Sync</source>
+        <translation>Erneut synchronisieren</translation>
+    </message>
+</context>
+<context>
+    <name>IPCClient</name>
+    <message>
+        <source>Failed to create socket</source>
+        <translation>Socket konnte nicht erstellt werden</translation>
+    </message>
+    <message>
+        <source>Failed to connect to daemon at %1</source>
+        <translation>Keine Verbindung zum Dienst unter %1</translation>
+    </message>
+    <message>
+        <source>Failed to send request</source>
+        <translation>Anfrage konnte nicht gesendet werden</translation>
+    </message>
+    <message>
+        <source>No response from daemon</source>
+        <translation>Keine Antwort vom Dienst</translation>
+    </message>
+    <message>
+        <source>Invalid response format</source>
+        <translation>Ungültiges Antwortformat</translation>
+    </message>
+</context>
+<context>
+    <name>LoginView</name>
+    <message>
+        <source>Back</source>
+        <translation>Zurück</translation>
+    </message>
+    <message>
+        <source>Log In</source>
+        <translation>Anmelden</translation>
+    </message>
+    <message>
+        <source>Email</source>
+        <translation>E-Mail</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Passwort</translation>
+    </message>
+    <message>
+        <source>Advanced</source>
+        <translation>Erweitert</translation>
+    </message>
+    <message>
+        <source>Server URL</source>
+        <translation>Server-URL</translation>
+    </message>
+    <message>
+        <source>Use %1 for local development.</source>
+        <translation>Für die lokale Entwicklung: %1</translation>
+    </message>
+    <message>
+        <source>Logging in...</source>
+        <translation>Wird angemeldet …</translation>
+    </message>
+</context>
+<context>
+    <name>NotificationPolicy</name>
+    <message>
+        <source>then quit Tornel and start it again.</source>
+        <translation>beenden Sie dann Tornel und starten Sie es neu.</translation>
+    </message>
+    <message>
+        <source>%1 or %2</source>
+        <comment>the last of several places</comment>
+        <translation>%1 oder %2</translation>
+    </message>
+    <message>
+        <source>Sync error</source>
+        <translation>Synchronisierungsfehler</translation>
+    </message>
+    <message>
+        <source>Your files are not being synced.</source>
+        <translation>Ihre Dateien werden nicht synchronisiert.</translation>
+    </message>
+    <message>
+        <source>Syncing works again</source>
+        <translation>Die Synchronisierung funktioniert wieder</translation>
+    </message>
+    <message>
+        <source>Your files are up to date.</source>
+        <translation>Ihre Dateien sind auf dem neuesten Stand.</translation>
+    </message>
+    <message>
+        <source>The sync service keeps failing</source>
+        <translation>Der Synchronisierungsdienst fällt immer wieder aus</translation>
+    </message>
+    <message>
+        <source>tornel-sync, the service that syncs your files, failed several times in a minute, so Tornel stopped restarting it. To try again, quit Tornel and start it again; started from a terminal, Tornel shows why the service fails.</source>
+        <translation>tornel-sync, der Dienst, der Ihre Dateien synchronisiert, ist binnen einer Minute mehrmals ausgefallen; Tornel startet ihn deshalb nicht mehr neu. Für einen neuen Versuch beenden Sie Tornel und starten es neu; aus einem Terminal gestartet, zeigt Tornel, warum der Dienst ausfällt.</translation>
+    </message>
+    <message>
+        <source>on your PATH</source>
+        <translation>in Ihrem PATH</translation>
+    </message>
+    <message>
+        <source>Tornel cannot find its sync service</source>
+        <translation>Tornel findet seinen Synchronisierungsdienst nicht</translation>
+    </message>
+    <message>
+        <source>Your files are not being synced: there is no tornel-sync in %1. Install tornel-sync in one of these places, %2</source>
+        <translation>Ihre Dateien werden nicht synchronisiert: tornel-sync fehlt in %1. Installieren Sie tornel-sync an einem dieser Orte, %2</translation>
+    </message>
+    <message>
+        <source>Tornel cannot start its sync service</source>
+        <translation>Tornel kann seinen Synchronisierungsdienst nicht starten</translation>
+    </message>
+    <message>
+        <source>Your files are not being synced: %1 could not be run (%2). Check that it is a program for this computer and that you may run it (chmod +x), %3</source>
+        <translation>Ihre Dateien werden nicht synchronisiert: %1 ließ sich nicht ausführen (%2). Prüfen Sie, ob es ein Programm für diesen Computer ist und Sie es ausführen dürfen (chmod +x), %3</translation>
+    </message>
+    <message>
+        <source>Tornel is running</source>
+        <translation>Tornel läuft</translation>
+    </message>
+    <message>
+        <source>This desktop shows no tray icons, so Tornel has no icon. Start Tornel again to open its panel.</source>
+        <translation>Diese Arbeitsumgebung zeigt keine Symbole im Infobereich, daher hat Tornel kein Symbol. Starten Sie Tornel erneut, um sein Fenster zu öffnen.</translation>
+    </message>
+</context>
+<context>
+    <name>PanelCommand</name>
+    <message>
+        <source>Pause Syncing</source>
+        <translation>Synchronisierung pausieren</translation>
+    </message>
+    <message>
+        <source>Resume Syncing</source>
+        <translation>Synchronisierung fortsetzen</translation>
+    </message>
+    <message>
+        <source>Retry Sync</source>
+        <translation>Erneut synchronisieren</translation>
+    </message>
+    <message>
+        <source>Open Sync Folder</source>
+        <translation>Sync-Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>Log Out</source>
+        <translation>Abmelden</translation>
+    </message>
+    <message>
+        <source>Log In to Tornel</source>
+        <translation>Bei Tornel anmelden</translation>
+    </message>
+    <message>
+        <source>Quit Tornel</source>
+        <translation>Tornel beenden</translation>
+    </message>
+</context>
+<context>
+    <name>StartAtLogin</name>
+    <message>
+        <source>Cannot remove %1: %2</source>
+        <translation>%1 kann nicht entfernt werden: %2</translation>
+    </message>
+    <message>
+        <source>Cannot create the folder %1</source>
+        <translation>Der Ordner %1 kann nicht angelegt werden</translation>
+    </message>
+    <message>
+        <source>Cannot write %1: %2</source>
+        <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+</context>
+<context>
+    <name>StatusLook</name>
+    <message>
+        <source>Tornel — Syncing</source>
+        <translation>Tornel — Synchronisierung läuft</translation>
+    </message>
+    <message>
+        <source>Tornel — Up to date</source>
+        <translation>Tornel — Alles aktuell</translation>
+    </message>
+    <message>
+        <source>Tornel — Paused</source>
+        <translation>Tornel — Pausiert</translation>
+    </message>
+    <message>
+        <source>Tornel — Error</source>
+        <translation>Tornel — Fehler</translation>
+    </message>
+    <message>
+        <source>Tornel — Not logged in</source>
+        <translation>Tornel — Nicht angemeldet</translation>
+    </message>
+</context>
+<context>
+    <name>StatusSection</name>
+    <message numerus="yes">
+        <source>%1 upload(s) pending</source>
+        <translation>
+            <numerusform>%1 Upload ausstehend</numerusform>
+            <numerusform>%1 Uploads ausstehend</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 download(s) pending</source>
+        <translation>
+            <numerusform>%1 Download ausstehend</numerusform>
+            <numerusform>%1 Downloads ausstehend</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>SyncState</name>
+    <message numerus="yes">
+        <source>Syncing %1 file(s)...</source>
+        <comment>%1 is the number of files</comment>
+        <translation>
+            <numerusform>%1 Datei wird synchronisiert …</numerusform>
+            <numerusform>%1 Dateien werden synchronisiert …</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Daemon not responding: %1</source>
+        <translation>Der Dienst antwortet nicht: %1</translation>
+    </message>
+    <message>
+        <source>Syncing...</source>
+        <translation>Wird synchronisiert …</translation>
+    </message>
+    <message>
+        <source>All files up to date</source>
+        <translation>Alle Dateien aktuell</translation>
+    </message>
+    <message>
+        <source>Sync paused</source>
+        <translation>Synchronisierung pausiert</translation>
+    </message>
+    <message>
+        <source>Sync error</source>
+        <translation>Synchronisierungsfehler</translation>
+    </message>
+    <message>
+        <source>Not logged in</source>
+        <translation>Nicht angemeldet</translation>
+    </message>
+    <message>
+        <source>Last synced %1</source>
+        <translation>Zuletzt synchronisiert %1</translation>
+    </message>
+</context>
+<context>
+    <name>TornelApp</name>
+    <message>
+        <source>Shows the state of the Tornel sync service in the system tray and keeps its daemon running.</source>
+        <translation>Zeigt den Zustand des Tornel-Synchronisierungsdienstes im Infobereich an und hält dessen Daemon in Betrieb.</translation>
+    </message>
+    <message>
+        <source>Displays this help.</source>
+        <translation>Zeigt diese Hilfe an.</translation>
+    </message>
+    <message>
+        <source>Unexpected argument &apos;%1&apos;.</source>
+        <translation>Unerwartetes Argument „%1“.</translation>
+    </message>
+</context>
+<context>
+    <name>TrayMenu</name>
+    <message>
+        <source>Open Tornel</source>
+        <translation>Tornel öffnen</translation>
+    </message>
+    <message>
+        <source>Start at Login</source>
+        <translation>Bei Anmeldung starten</translation>
+    </message>
+</context>
+</TS>
