@@ -126,6 +126,7 @@ void PopoverHost::setWindowed(bool windowed)
 
 void PopoverHost::showAnchored()
 {
+    panel();
     if (m_windowed != m_madeAsWindow) {
         m_madeAsWindow = m_windowed;
         setWindowFlags(m_windowed ? windowedFlags : m_popupFlags);
@@ -145,7 +146,6 @@ void PopoverHost::showAnchored()
         screen = QGuiApplication::primaryScreen();
     if (screen)
         setGeometry(popoverGeometry(contentSize, trayIcon, pointer, screen->availableGeometry()));
-    panel();
     show();
 }
 
