@@ -1,6 +1,5 @@
 #include "tray/tray_availability.h"
 
-#include "tray/tray_logging.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -12,6 +11,8 @@
 
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
+
+Q_LOGGING_CATEGORY(lcTray, "tornel.tray")
 
 namespace {
 

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QAbstractNativeEventFilter>
+#include <QLoggingCategory>
 #include <QObject>
+
+// The tray's diagnostics on standard error, filtered by QT_LOGGING_RULES ("tornel.tray.info=false").
+Q_DECLARE_LOGGING_CATEGORY(lcTray)
 
 struct xcb_connection_t;
 

@@ -1,7 +1,7 @@
 #include "tray/tray_menu.h"
 
 #include "tray/popover_host.h"
-#include "tray/tray_logging.h"
+#include "tray/tray_availability.h"
 #include "state/sync_state.h"
 #include "views/menu_bar_view.h"
 

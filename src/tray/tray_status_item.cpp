@@ -1,6 +1,5 @@
 #include "tray/tray_status_item.h"
 
-#include "tray/tray_logging.h"
 #include "views/symbols.h"
 
 #include <QIconEngine>

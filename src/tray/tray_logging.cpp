@@ -1,3 +1,0 @@
-#include "tray/tray_logging.h"
-
-Q_LOGGING_CATEGORY(lcTray, "tornel.tray")
