@@ -166,6 +166,10 @@ TrayStatusItem::~TrayStatusItem() = default;
 
 void TrayStatusItem::setIcon(const StatusIcon &icon)
 {
+    // While the daemon is unreachable every failed poll reports the error
+    // again: the same image need not be drawn and handed to the tray anew.
+    if (m_icon == icon)
+        return;
     m_icon = icon;
     updateTrayIcon();
 }
