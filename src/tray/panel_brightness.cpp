@@ -1,5 +1,7 @@
 #include "tray/panel_brightness.h"
 
+#include "tray/tray_availability.h"
+
 #include <QColor>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -20,15 +22,6 @@ const QString settingsInterface = QStringLiteral("org.freedesktop.portal.Setting
 const QString appearanceGroup = QStringLiteral("org.freedesktop.appearance");
 const QString colorSchemeKey = QStringLiteral("color-scheme");
 constexpr uint prefersDark = 1;
-
-xcb_atom_t atomNamed(xcb_connection_t *x11, const QByteArray &name)
-{
-    xcb_intern_atom_reply_t *reply =
-        xcb_intern_atom_reply(x11, xcb_intern_atom(x11, 0, quint16(name.size()), name.constData()), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
-}
 
 // What the tray's colours say of its panel: they hold the foreground first,
 // 16 bits a channel, and light text is set on a dark panel.
@@ -115,16 +108,13 @@ void PanelBrightness::watchX11Tray()
         m_x11 = nullptr;
         return;
     }
-    m_x11Selection = atomNamed(m_x11, "_NET_SYSTEM_TRAY_S" + QByteArray::number(screenNumber));
-    m_x11Colors = atomNamed(m_x11, "_NET_SYSTEM_TRAY_COLORS");
-    m_x11Manager = atomNamed(m_x11, "MANAGER");
+    m_x11Selection = x11Atom(m_x11, "_NET_SYSTEM_TRAY_S" + QByteArray::number(screenNumber));
+    m_x11Colors = x11Atom(m_x11, "_NET_SYSTEM_TRAY_COLORS");
+    m_x11Manager = x11Atom(m_x11, "MANAGER");
 
     // A tray that starts announces itself to listeners on the root window.
-    xcb_screen_iterator_t screen = xcb_setup_roots_iterator(xcb_get_setup(m_x11));
-    for (int i = 0; i < screenNumber && screen.rem > 1; ++i)
-        xcb_screen_next(&screen);
     const quint32 rootEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    xcb_change_window_attributes(m_x11, screen.data->root, XCB_CW_EVENT_MASK, &rootEvents);
+    xcb_change_window_attributes(m_x11, x11RootWindow(m_x11, screenNumber), XCB_CW_EVENT_MASK, &rootEvents);
 
     m_x11Events.setSocket(xcb_get_file_descriptor(m_x11));
     connect(&m_x11Events, &QSocketNotifier::activated, this, &PanelBrightness::takeX11Events);

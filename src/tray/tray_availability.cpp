@@ -1,6 +1,5 @@
 #include "tray/tray_availability.h"
 
-
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
@@ -48,15 +47,24 @@ int displayScreen()
     return screen;
 }
 
-xcb_window_t rootWindow(xcb_connection_t *connection, int screen)
+} // namespace
+
+quint32 x11Atom(xcb_connection_t *x11, const QByteArray &name)
 {
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    xcb_intern_atom_reply_t *reply =
+        xcb_intern_atom_reply(x11, xcb_intern_atom(x11, 0, quint16(name.size()), name.constData()), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+quint32 x11RootWindow(xcb_connection_t *x11, int screen)
+{
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(x11));
     for (int i = 0; i < screen && screens.rem > 1; ++i)
         xcb_screen_next(&screens);
     return screens.data->root;
 }
-
-} // namespace
 
 TrayAvailability::TrayAvailability(QObject *parent) : QObject(parent)
 {
@@ -97,13 +105,9 @@ void TrayAvailability::watchX11TraySelection()
         return;
     m_x11 = x11->connection();
     const int screen = displayScreen();
-    const QByteArray name = "_NET_SYSTEM_TRAY_S" + QByteArray::number(screen);
-    xcb_intern_atom_reply_t *atom =
-        xcb_intern_atom_reply(m_x11, xcb_intern_atom(m_x11, 0, quint16(name.size()), name.constData()), nullptr);
-    if (!atom)
+    m_x11Selection = x11Atom(m_x11, "_NET_SYSTEM_TRAY_S" + QByteArray::number(screen));
+    if (m_x11Selection == XCB_ATOM_NONE)
         return;
-    m_x11Selection = atom->atom;
-    std::free(atom);
 
     // A tray that starts later takes the selection, and XFixes tells of it
     // (the MANAGER message a tray also sends is not to be counted on). Asked
@@ -112,7 +116,7 @@ void TrayAvailability::watchX11TraySelection()
     if (xfixes && xfixes->present) {
         std::free(xcb_xfixes_query_version_reply(m_x11, xcb_xfixes_query_version(m_x11, 1, 0), nullptr));
         m_x11SelectionNotify = xfixes->first_event + XCB_XFIXES_SELECTION_NOTIFY;
-        xcb_xfixes_select_selection_input(m_x11, rootWindow(m_x11, screen), m_x11Selection,
+        xcb_xfixes_select_selection_input(m_x11, x11RootWindow(m_x11, screen), m_x11Selection,
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER);
         qApp->installNativeEventFilter(this);
     } else {

@@ -9,6 +9,11 @@ Q_DECLARE_LOGGING_CATEGORY(lcTray)
 
 struct xcb_connection_t;
 
+// What the tray's X11 watchers share: an atom by name (XCB_ATOM_NONE when the
+// server does not answer) and the root window of a screen.
+quint32 x11Atom(xcb_connection_t *x11, const QByteArray &name);
+quint32 x11RootWindow(xcb_connection_t *x11, int screen);
+
 // Tells when the desktop has a system tray. Qt settles its tray protocol for
 // the whole process at the first QSystemTrayIcon call (isSystemTrayAvailable()
 // included) and never revisits it, so a panel that starts after the companion
