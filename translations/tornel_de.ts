@@ -11,6 +11,10 @@
         <source>Retry Sync</source>
         <translation>Erneut synchronisieren</translation>
     </message>
+    <message>
+        <source>Restart Sync Service</source>
+        <translation>Synchronisierungsdienst neu starten</translation>
+    </message>
 </context>
 <context>
     <name>IPCClient</name>
@@ -73,10 +77,6 @@
 <context>
     <name>NotificationPolicy</name>
     <message>
-        <source>then quit Tornel and start it again.</source>
-        <translation>beenden Sie dann Tornel und starten Sie es neu.</translation>
-    </message>
-    <message>
         <source>%1 or %2</source>
         <comment>the last of several places</comment>
         <translation>%1 oder %2</translation>
@@ -100,10 +100,6 @@
     <message>
         <source>The sync service keeps failing</source>
         <translation>Der Synchronisierungsdienst fällt immer wieder aus</translation>
-    </message>
-    <message>
-        <source>tornel-sync, the service that syncs your files, failed several times in a minute, so Tornel stopped restarting it. To try again, quit Tornel and start it again; started from a terminal, Tornel shows why the service fails.</source>
-        <translation>tornel-sync, der Dienst, der Ihre Dateien synchronisiert, ist binnen einer Minute mehrmals ausgefallen; Tornel startet ihn deshalb nicht mehr neu. Für einen neuen Versuch beenden Sie Tornel und starten es neu; aus einem Terminal gestartet, zeigt Tornel, warum der Dienst ausfällt.</translation>
     </message>
     <message>
         <source>on your PATH</source>
@@ -132,6 +128,26 @@
     <message>
         <source>This desktop shows no tray icons, so Tornel has no icon. Start Tornel again to open its panel.</source>
         <translation>Diese Arbeitsumgebung zeigt keine Symbole im Infobereich, daher hat Tornel kein Symbol. Starten Sie Tornel erneut, um sein Fenster zu öffnen.</translation>
+    </message>
+    <message>
+        <source>then choose Restart Sync Service here or in Tornel&apos;s panel.</source>
+        <translation>wählen Sie dann hier oder in Tornels Fenster „Synchronisierungsdienst neu starten“.</translation>
+    </message>
+    <message>
+        <source>Its last output: %1</source>
+        <translation>Seine letzte Ausgabe: %1</translation>
+    </message>
+    <message>
+        <source>tornel-sync, the service that syncs your files, failed several times in a minute, so Tornel stopped restarting it.</source>
+        <translation>tornel-sync, der Dienst, der Ihre Dateien synchronisiert, ist binnen einer Minute mehrmals ausgefallen; Tornel startet ihn deshalb nicht mehr von selbst neu.</translation>
+    </message>
+    <message>
+        <source>The sync service has stopped</source>
+        <translation>Der Synchronisierungsdienst hat sich beendet</translation>
+    </message>
+    <message>
+        <source>tornel-sync, the service that syncs your files, ended by itself, so your files are not being synced.</source>
+        <translation>tornel-sync, der Dienst, der Ihre Dateien synchronisiert, hat sich von selbst beendet; Ihre Dateien werden nicht synchronisiert.</translation>
     </message>
 </context>
 <context>
@@ -163,6 +179,10 @@
     <message>
         <source>Quit Tornel</source>
         <translation>Tornel beenden</translation>
+    </message>
+    <message>
+        <source>Restart Sync Service</source>
+        <translation>Synchronisierungsdienst neu starten</translation>
     </message>
 </context>
 <context>
@@ -257,6 +277,14 @@
     <message>
         <source>Last synced %1</source>
         <translation>Zuletzt synchronisiert %1</translation>
+    </message>
+    <message>
+        <source>Could not log out: %1</source>
+        <translation>Abmelden fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>unreadable status answer</source>
+        <translation>unlesbare Statusantwort</translation>
     </message>
 </context>
 <context>

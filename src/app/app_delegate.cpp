@@ -1,6 +1,7 @@
 #include "app/app_delegate.h"
 
 #include <QPointer>
+#include <QStringList>
 
 AppDelegate::AppDelegate(StatusItemFactory makeStatusItem, QObject *parent)
     : QObject(parent), m_makeStatusItem(std::move(makeStatusItem))
@@ -13,7 +14,7 @@ void AppDelegate::applicationDidFinishLaunching()
 {
     createStatusItem();
     buildPopover();
-    installStateChangeCallback();
+    followState();
     installNotifications();
     followTrayPresence();
     startDaemon();
@@ -39,19 +40,17 @@ void AppDelegate::buildPopover()
     StatusItem *item = m_statusItem.get();
     m_popover->setTrayIconGeometrySource([item] { return item->geometry(); });
     connect(item, &StatusItem::clicked, m_popover.get(), &PopoverHost::toggle);
-    m_trayMenu = std::make_unique<TrayMenu>(m_trayMenuEntries, m_syncState, *m_popover);
+    m_trayMenu = std::make_unique<TrayMenu>(m_trayMenuEntries, m_syncState, m_daemonManager, *m_popover);
     item->setContextMenu(&m_trayMenuEntries);
 }
 
-void AppDelegate::installStateChangeCallback()
+void AppDelegate::followState()
 {
-    // The callback may be called on any thread and only queues the redraw,
-    // which therefore always runs in a later turn of the main loop, in the
-    // order of the calls. A redraw queued on this object is dropped with it.
-    m_syncState.onStateChange = [self = QPointer<AppDelegate>(this)](SyncStatus status) {
-        if (self)
-            QMetaObject::invokeMethod(self.data(), [self, status] { self->updateMenuBarIcon(status); }, Qt::QueuedConnection);
-    };
+    // Queued, so the icon is redrawn in a later turn of the main loop, in the
+    // order of the changes, once the whole answer has been applied.
+    connect(&m_syncState, &SyncState::stateChanged, this, &AppDelegate::updateMenuBarIcon, Qt::QueuedConnection);
+    // A daemon just launched takes a moment to listen; that is no outage.
+    connect(&m_daemonManager, &DaemonManager::daemonLaunched, &m_syncState, &SyncState::daemonLaunched);
 }
 
 void AppDelegate::installNotifications()
@@ -61,12 +60,22 @@ void AppDelegate::installNotifications()
     const auto observe = [this] { m_notifications.statusObserved(m_syncState.status(), m_syncState.errorMessage()); };
     connect(&m_syncState, &SyncState::statusChanged, &m_notifications, observe);
     connect(&m_syncState, &SyncState::errorMessageChanged, &m_notifications, observe);
-    connect(&m_daemonManager, &DaemonManager::gaveUp, &m_notifications, &DesktopNotifications::serviceGaveUp);
+    // The daemon's last words often say why it failed or ended.
+    const auto lastOutputLine = [this] {
+        const QStringList lines = m_daemonManager.recentOutput();
+        return lines.isEmpty() ? QString() : lines.last();
+    };
+    connect(&m_daemonManager, &DaemonManager::gaveUp, &m_notifications,
+            [this, lastOutputLine] { m_notifications.serviceGaveUp(lastOutputLine()); });
+    connect(&m_daemonManager, &DaemonManager::daemonEnded, &m_notifications,
+            [this, lastOutputLine] { m_notifications.serviceEnded(lastOutputLine()); });
     connect(&m_daemonManager, &DaemonManager::daemonNotFound, &m_notifications,
             &DesktopNotifications::serviceNotFound);
     connect(&m_daemonManager, &DaemonManager::launchFailed, &m_notifications,
             &DesktopNotifications::serviceNotLaunched);
     connect(&m_notifications, &DesktopNotifications::retryRequested, &m_syncState, &SyncState::resume);
+    connect(&m_notifications, &DesktopNotifications::restartServiceRequested, &m_daemonManager,
+            &DaemonManager::restart);
     connect(&m_notifications, &DesktopNotifications::openPanelRequested, m_popover.get(), &PopoverHost::open);
 }
 

@@ -37,7 +37,7 @@ public:
 private:
     void createStatusItem();
     void buildPopover();
-    void installStateChangeCallback();
+    void followState();
     void installNotifications();
     void followTrayPresence();
     void startDaemon();

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cmath>
 #include <mutex>
+#include <utility>
 
 #include <signal.h>
 #include <unistd.h>
@@ -64,6 +65,15 @@ struct DaemonManager::Shared {
     std::mutex mutex;
     DaemonManager *owner = nullptr; // guarded by `mutex`; cleared as the manager goes
     RestartPolicy restartPolicy;    // guarded by `mutex`
+    QStringList recentOutput;       // guarded by `mutex`
+
+    void keepOutputLine(const QString &line)
+    {
+        std::lock_guard lock(mutex);
+        if (recentOutput.size() == DaemonManager::recentOutputLines)
+            recentOutput.removeFirst();
+        recentOutput.append(line);
+    }
 
     void print(const QString &line) const { sink((line + u'\n').toUtf8()); }
 
@@ -124,12 +134,14 @@ void DaemonManager::start(std::function<void()> onReady)
             executableName + QStringLiteral(" (looked beside the companion, in /usr/local/bin, ~/.tornel/bin, "
                                             "~/go/bin and on PATH)"),
             std::make_error_code(std::errc::no_such_file_or_directory)));
+        holdUntilLaunched(std::move(onReady));
         emit daemonNotFound(searchedDirectories());
         return;
     }
     ChildProcess::LaunchResult launched = ChildProcess::launch(path);
     if (const auto *error = std::get_if<std::error_code>(&launched)) {
         m_shared->print(describeFailure(path, *error));
+        holdUntilLaunched(std::move(onReady));
         emit launchFailed(path, QString::fromStdString(error->message()));
         return;
     }
@@ -139,9 +151,44 @@ void DaemonManager::start(std::function<void()> onReady)
     m_shared->print(QStringLiteral("[daemon] Started (PID: %1)").arg(session->process->pid()));
     m_session = session;
     m_supervisor = std::thread(&DaemonManager::supervise, m_shared, std::move(session));
+    setNeedsRestart(false);
+    emit daemonLaunched();
 
+    // The ready callback of a launch that failed, unless this launch brought its own.
+    std::function<void()> held = std::exchange(m_heldOnReady, {});
+    if (!onReady)
+        onReady = std::move(held);
     if (onReady)
         QTimer::singleShot(readyDelay, this, std::move(onReady));
+}
+
+void DaemonManager::restart()
+{
+    m_relaunchTimer.stop();
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->restartPolicy = RestartPolicy();
+    }
+    start();
+}
+
+void DaemonManager::holdUntilLaunched(std::function<void()> onReady)
+{
+    if (onReady)
+        m_heldOnReady = std::move(onReady);
+    setNeedsRestart(true);
+}
+
+void DaemonManager::setNeedsRestart(bool needsRestart)
+{
+    if (std::exchange(m_needsRestart, needsRestart) != needsRestart)
+        emit needsRestartChanged(needsRestart);
+}
+
+QStringList DaemonManager::recentOutput() const
+{
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->recentOutput;
 }
 
 void DaemonManager::stop()
@@ -202,15 +249,25 @@ void DaemonManager::supervise(std::shared_ptr<Shared> shared, std::shared_ptr<Se
     // One thread reads the output and notices the exit, by polling the pipe
     // and the process's pidfd together.
     ChildProcess &process = *session->process;
-    OutputReader reader(process.outputFd(),
-                        [&shared](const QString &line) { shared->print(QStringLiteral("[daemon] ") + line); });
+    OutputReader reader(process.outputFd(), [&shared](const QString &line) {
+        shared->keepOutputLine(line);
+        shared->print(QStringLiteral("[daemon] ") + line);
+    });
     reader.readUntilReadable(process.exitFd());
     const int status = process.waitForExit();
     // The daemon's last words come before the line about its exit.
     reader.finish(outputDrainGrace);
     shared->print(QStringLiteral("[daemon] Process exited with status %1").arg(status));
-    if (status == 0 || session->stopRequested)
+    if (session->stopRequested)
         return;
+    if (status == 0) {
+        // Not restarted, but not to be left unsaid either.
+        shared->postToOwner([](DaemonManager &manager) {
+            manager.setNeedsRestart(true);
+            emit manager.daemonEnded();
+        });
+        return;
+    }
 
     std::optional<RestartPolicy::Seconds> delay;
     qint64 attempt = 0;
@@ -221,7 +278,10 @@ void DaemonManager::supervise(std::shared_ptr<Shared> shared, std::shared_ptr<Se
     }
     if (!delay) {
         shared->print(QStringLiteral("[daemon] Too many restarts, giving up"));
-        shared->postToOwner([](DaemonManager &manager) { emit manager.gaveUp(); });
+        shared->postToOwner([](DaemonManager &manager) {
+            manager.setNeedsRestart(true);
+            emit manager.gaveUp();
+        });
         return;
     }
     shared->print(QStringLiteral("[daemon] Restarting in %1s (attempt %2/%3)")

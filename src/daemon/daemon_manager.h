@@ -62,8 +62,11 @@ public:
 
     // Launches the daemon unless it runs already, and calls `onReady` 1.0 s
     // after a successful launch, or at once when it was running. A failed
-    // launch is reported and never calls `onReady`.
+    // launch is reported and holds `onReady` for the next launch that succeeds.
     void start(std::function<void()> onReady = {});
+    // Supervises afresh after giving up or after the daemon ended: a new
+    // window of restarts, and a launch unless the daemon runs.
+    void restart();
     // Sends SIGTERM, waits up to `stopGrace`, then SIGKILL. Returns once the
     // daemon has exited and its last lines are out; "[daemon] Stopped" comes
     // last. The exit it causes is not restarted, nor is a pending relaunch.
@@ -72,10 +75,22 @@ public:
     // The executable the next launch runs, searched afresh each time; empty when none is found.
     QString daemonPath() const;
 
+    // Whether the daemon is down and nothing will launch it again but restart():
+    // it could not be launched, it ended by itself, or it failed too often.
+    bool needsRestart() const { return m_needsRestart; }
+    // The daemon's last lines of output, oldest first, at most `recentOutputLines`.
+    static constexpr qsizetype recentOutputLines = 10;
+    QStringList recentOutput() const;
+
     // One write(2) per message, so lines from several threads never interleave.
     static void writeToStandardOutput(const QByteArray &message);
 
 signals:
+    // Each successful launch, the first and every relaunch.
+    void daemonLaunched();
+    // The daemon exited with status 0 by itself; it is not restarted.
+    void daemonEnded();
+    void needsRestartChanged(bool needsRestart);
     // A launch found no daemon in `searchedDirectories`, nor on PATH.
     void daemonNotFound(const QStringList &searchedDirectories);
     // A launch found the daemon at `path` but could not run it, for `reason`.
@@ -93,10 +108,15 @@ private:
     static void supervise(std::shared_ptr<Shared> shared, std::shared_ptr<Session> session);
     void relaunchLater(const std::weak_ptr<Session> &failed, std::chrono::milliseconds delay);
     void retireSession();
+    void setNeedsRestart(bool needsRestart);
+    void holdUntilLaunched(std::function<void()> onReady);
 
     std::shared_ptr<Shared> m_shared;
     // The last launched child; its supervisor runs until that child has ended.
     std::shared_ptr<Session> m_session;
     std::thread m_supervisor;
     QTimer m_relaunchTimer;
+    // The shell's ready callback, until a launch succeeds.
+    std::function<void()> m_heldOnReady;
+    bool m_needsRestart = false;
 };

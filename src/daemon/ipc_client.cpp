@@ -207,7 +207,8 @@ IPCResult IPCClient::sendSync(Shared &shared, const QString &method, const std::
     SocketCloser closer(fd);
 
     if (!connectTo(fd, shared.socketPath))
-        return IPCError{QCoreApplication::translate("IPCClient", "Failed to connect to daemon at %1").arg(shared.socketPath)};
+        return IPCError{QCoreApplication::translate("IPCClient", "Failed to connect to daemon at %1").arg(shared.socketPath),
+                        IPCError::Kind::cannotConnect};
 
     QJsonObject envelope{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
                          {QStringLiteral("method"), method},
@@ -242,7 +243,7 @@ IPCResult IPCClient::interpretAnswer(const QByteArray &answer)
     if (error.isObject()) {
         const QJsonValue message = error.toObject().value(QStringLiteral("message"));
         if (message.isString())
-            return IPCError{message.toString()};
+            return IPCError{message.toString(), IPCError::Kind::daemon};
     }
     const auto result = object.constFind(QStringLiteral("result"));
     if (result != object.constEnd())

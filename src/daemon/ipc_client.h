@@ -12,10 +12,21 @@
 #include <optional>
 #include <variant>
 
-// A failed daemon request. The client's own failures and the JSON parser's
-// refusals both travel as this type; what users see is `description()`.
+// A failed daemon request. The client's own failures, the JSON parser's
+// refusals and the daemon's own error answers all travel as this type; what
+// users see is `description()`, and `kind` tells who failed.
 struct IPCError {
+    enum class Kind {
+        // Nothing listens on the socket (yet): the connect failed.
+        cannotConnect,
+        // Connected, but the exchange failed: no answer, cut off, unreadable.
+        exchange,
+        // The daemon answered, with an error of its own.
+        daemon,
+    };
+
     QString message;
+    Kind kind = Kind::exchange;
 
     QString description() const { return message; }
     bool operator==(const IPCError &) const = default;
@@ -44,7 +55,6 @@ public:
     IPCClient &operator=(const IPCClient &) = delete;
 
     QString socketPath() const { return m_shared->socketPath; }
-    qint64 requestId() const { return m_shared->requestId.load(); }
 
     void send(const QString &method, const std::optional<QJsonObject> &params, IPCCompletion completion);
 

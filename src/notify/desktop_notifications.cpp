@@ -21,6 +21,11 @@ const QString notificationsPath = QStringLiteral("/org/freedesktop/Notifications
 constexpr int callTimeoutMs = 5000;
 // The urgency hint's levels; a byte on the bus.
 enum class Urgency : uchar { low, normal, critical };
+// The reason NotificationClosed gives for a close by the user.
+constexpr uint closedByUser = 2;
+// Asks the server to keep a notification until it is closed.
+constexpr qint32 neverExpire = 0;
+constexpr qint32 serverDefaultExpiry = -1;
 
 QDBusMessage notificationsCall(const QString &method)
 {
@@ -47,9 +52,15 @@ void DesktopNotifications::statusObserved(SyncStatus status, const std::optional
     scheduleDelivery();
 }
 
-void DesktopNotifications::serviceGaveUp()
+void DesktopNotifications::serviceGaveUp(const QString &lastOutputLine)
 {
-    m_policy.serviceGaveUp();
+    m_policy.serviceGaveUp(lastOutputLine);
+    scheduleDelivery();
+}
+
+void DesktopNotifications::serviceEnded(const QString &lastOutputLine)
+{
+    m_policy.serviceEnded(lastOutputLine);
     scheduleDelivery();
 }
 
@@ -111,8 +122,10 @@ void DesktopNotifications::send(const Notice &notice, const QStringList &capabil
     if (capabilities.contains(QStringLiteral("actions"))) {
         // "default" is the click on the notification itself.
         actions << QStringLiteral("default") << tr("Open Tornel");
-        if (notice.offersRetry)
+        if (notice.action == Notice::Action::retrySync)
             actions << QStringLiteral("retry") << tr("Retry Sync");
+        else if (notice.action == Notice::Action::restartService)
+            actions << QStringLiteral("restart") << tr("Restart Sync Service");
     }
     // A server that reads markup would take "<" or "&" in a daemon's message for markup.
     const bool readsMarkup = capabilities.contains(QStringLiteral("body-markup"));
@@ -123,9 +136,11 @@ void DesktopNotifications::send(const Notice &notice, const QStringList &capabil
         {QStringLiteral("desktop-entry"), appId},
         {QStringLiteral("urgency"), QVariant::fromValue(uchar(notice.urgent ? Urgency::critical : Urgency::normal))},
     };
+    // Trouble stays until it is over or the user closes it, so its action stays at hand.
+    const bool keep = notice.urgent || notice.action != Notice::Action::none;
     QDBusMessage notify = notificationsCall(QStringLiteral("Notify"));
     notify << QCoreApplication::applicationName() << notice.replacesId << appId << notice.summary << body << actions
-           << hints << qint32(-1);
+           << hints << (keep ? neverExpire : serverDefaultExpiry);
     call(
         notify,
         [this, topic = notice.topic](QDBusPendingCallWatcher &reply) {
@@ -170,13 +185,15 @@ void DesktopNotifications::actionInvoked(uint id, const QString &actionKey)
         return;
     if (actionKey == u"retry")
         emit retryRequested();
+    else if (actionKey == u"restart")
+        emit restartServiceRequested();
     else if (actionKey == u"default")
         emit openPanelRequested();
 }
 
-void DesktopNotifications::notificationClosed(uint id, uint)
+void DesktopNotifications::notificationClosed(uint id, uint reason)
 {
-    m_policy.closed(id);
+    m_policy.closed(id, reason == closedByUser);
 }
 
 #include "moc_desktop_notifications.cpp"

@@ -23,7 +23,8 @@ public:
     explicit DesktopNotifications(QObject *parent = nullptr);
 
     void statusObserved(SyncStatus status, const std::optional<QString> &errorMessage);
-    void serviceGaveUp();
+    void serviceGaveUp(const QString &lastOutputLine);
+    void serviceEnded(const QString &lastOutputLine);
     void serviceNotFound(const QStringList &searchedDirectories);
     void serviceNotLaunched(const QString &path, const QString &reason);
     void trayMissing();
@@ -34,6 +35,8 @@ signals:
     void openPanelRequested();
     // The user chose "Retry Sync" on an error notification.
     void retryRequested();
+    // The user chose "Restart Sync Service" on a notification about the service.
+    void restartServiceRequested();
 
 private slots:
     // Slots by name, so that the bus can call them on the server's signals.

@@ -9,7 +9,7 @@ namespace {
 
 QString restartHint()
 {
-    return QCoreApplication::translate("NotificationPolicy", "then quit Tornel and start it again.");
+    return QCoreApplication::translate("NotificationPolicy", "then choose Restart Sync Service here or in Tornel's panel.");
 }
 
 // A home directory written as "~", as users read and type it.
@@ -33,7 +33,16 @@ Notice syncErrorNotice(const std::optional<QString> &message)
 {
     const bool said = message && !message->trimmed().isEmpty();
     return {Notice::Topic::sync, QCoreApplication::translate("NotificationPolicy", "Sync error"),
-            said ? *message : QCoreApplication::translate("NotificationPolicy", "Your files are not being synced."), true, false, 0};
+            said ? *message : QCoreApplication::translate("NotificationPolicy", "Your files are not being synced."),
+            Notice::Action::retrySync, false, 0};
+}
+
+// What failed, then the daemon's own last words, which often say why.
+QString withLastOutput(const QString &text, const QString &lastOutputLine)
+{
+    if (lastOutputLine.trimmed().isEmpty())
+        return text;
+    return text + u'\n' + QCoreApplication::translate("NotificationPolicy", "Its last output: %1").arg(lastOutputLine);
 }
 
 } // namespace
@@ -50,15 +59,15 @@ void NotificationPolicy::statusObserved(SyncStatus status, const std::optional<Q
             m_episodeQuiet = atStartUp;
             m_episodeMessage = errorMessage;
             if (!atStartUp)
-                queue(syncErrorNotice(errorMessage));
+                queue(syncErrorNotice(errorMessage), errorHold);
             return;
         }
         if (m_episodeQuiet || errorMessage == m_episodeMessage)
             return;
         m_episodeMessage = errorMessage;
-        // Follows the message while its notice waits or is on screen; one the
+        // Follows the message while its notice waits or was shown; one the
         // user closed stays closed.
-        if (sync.pending || (sync.open && m_failureShownLast))
+        if (sync.pending || (!sync.dismissed && m_failureShownLast))
             queue(syncErrorNotice(errorMessage));
         return;
     }
@@ -66,19 +75,28 @@ void NotificationPolicy::statusObserved(SyncStatus status, const std::optional<Q
         return;
     m_inEpisode = false;
     if (status == SyncStatus::synced && m_failureShownLast)
-        queue({Notice::Topic::sync, tr("Syncing works again"), tr("Your files are up to date."), false, false, 0});
+        queue({Notice::Topic::sync, tr("Syncing works again"), tr("Your files are up to date."), Notice::Action::none,
+               false, 0});
     else
         sync.pending.reset();
 }
 
-void NotificationPolicy::serviceGaveUp()
+void NotificationPolicy::serviceGaveUp(const QString &lastOutputLine)
 {
     reportServiceFailure({Notice::Topic::sync, tr("The sync service keeps failing"),
-                          tr("tornel-sync, the service that syncs your files, failed several times in a "
-                                         "minute, so Tornel stopped restarting it. To try again, quit Tornel and "
-                                         "start it again; started from a terminal, Tornel shows why the service "
-                                         "fails."),
-                          false, true, 0});
+                          withLastOutput(tr("tornel-sync, the service that syncs your files, failed several times in "
+                                            "a minute, so Tornel stopped restarting it."),
+                                         lastOutputLine),
+                          Notice::Action::restartService, true, 0});
+}
+
+void NotificationPolicy::serviceEnded(const QString &lastOutputLine)
+{
+    reportServiceFailure({Notice::Topic::sync, tr("The sync service has stopped"),
+                          withLastOutput(tr("tornel-sync, the service that syncs your files, ended by itself, so "
+                                            "your files are not being synced."),
+                                         lastOutputLine),
+                          Notice::Action::restartService, true, 0});
 }
 
 void NotificationPolicy::serviceNotFound(const QStringList &searchedDirectories)
@@ -91,7 +109,7 @@ void NotificationPolicy::serviceNotFound(const QStringList &searchedDirectories)
                           tr("Your files are not being synced: there is no tornel-sync in %1. Install "
                                          "tornel-sync in one of these places, %2")
                               .arg(alternatives(places), restartHint()),
-                          false, true, 0});
+                          Notice::Action::restartService, true, 0});
 }
 
 void NotificationPolicy::serviceNotLaunched(const QString &path, const QString &reason)
@@ -100,7 +118,7 @@ void NotificationPolicy::serviceNotLaunched(const QString &path, const QString &
                           tr("Your files are not being synced: %1 could not be run (%2). Check that it "
                                          "is a program for this computer and that you may run it (chmod +x), %3")
                               .arg(readablePath(path), reason, restartHint()),
-                          false, true, 0});
+                          Notice::Action::restartService, true, 0});
 }
 
 void NotificationPolicy::reportServiceFailure(Notice notice)
@@ -116,7 +134,7 @@ void NotificationPolicy::trayMissing()
     queue({Notice::Topic::presence, tr("Tornel is running"),
            tr("This desktop shows no tray icons, so Tornel has no icon. Start Tornel again to open its "
                           "panel."),
-           false, false, 0});
+           Notice::Action::none, false, 0});
 }
 
 std::optional<quint32> NotificationPolicy::trayAppeared()
@@ -128,20 +146,24 @@ std::optional<quint32> NotificationPolicy::trayAppeared()
     return presence.id;
 }
 
-void NotificationPolicy::queue(Notice notice)
+void NotificationPolicy::queue(Notice notice, std::chrono::seconds hold)
 {
     std::optional<Pending> &pending = topic(notice.topic).pending;
     // A notice replacing one that waits keeps that one's place in the line.
-    const TimePoint queuedAt = pending ? pending->queuedAt : m_clock();
-    pending = Pending{std::move(notice), queuedAt};
+    if (pending) {
+        pending->notice = std::move(notice);
+        return;
+    }
+    const TimePoint now = m_clock();
+    pending = Pending{std::move(notice), now, now + hold};
 }
 
 std::optional<NotificationPolicy::TimePoint> NotificationPolicy::nextDue() const
 {
     std::optional<TimePoint> earliest;
     for (const TopicState &state : m_topics) {
-        if (state.pending && (!earliest || state.pending->queuedAt < *earliest))
-            earliest = state.pending->queuedAt;
+        if (state.pending && (!earliest || state.pending->heldUntil < *earliest))
+            earliest = state.pending->heldUntil;
     }
     if (earliest && m_lastShownAt)
         earliest = std::max(*earliest, *m_lastShownAt + minimumGap);
@@ -154,9 +176,11 @@ std::optional<Notice> NotificationPolicy::takeDue()
     const std::optional<TimePoint> due = nextDue();
     if (!due || *due > now)
         return std::nullopt;
+    // Of the notices no longer held, the one waiting longest.
     TopicState *first = nullptr;
     for (TopicState &state : m_topics) {
-        if (state.pending && (!first || state.pending->queuedAt < first->pending->queuedAt))
+        if (state.pending && state.pending->heldUntil <= now &&
+            (!first || state.pending->queuedAt < first->pending->queuedAt))
             first = &state;
     }
     Notice notice = std::move(first->pending->notice);
@@ -173,13 +197,16 @@ void NotificationPolicy::shown(Notice::Topic which, quint32 id)
     TopicState &state = topic(which);
     state.id = id;
     state.open = id != 0;
+    state.dismissed = false;
 }
 
-void NotificationPolicy::closed(quint32 id)
+void NotificationPolicy::closed(quint32 id, bool dismissedByUser)
 {
     for (TopicState &state : m_topics) {
-        if (id != 0 && state.id == id)
+        if (id != 0 && state.id == id) {
             state.open = false;
+            state.dismissed = dismissedByUser;
+        }
     }
 }
 

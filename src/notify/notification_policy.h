@@ -17,12 +17,15 @@ struct Notice {
     // Notices of one topic replace each other in place; the two topics never do.
     enum class Topic { sync, presence };
 
+    // A button next to the click that opens the panel: "Retry Sync" asks
+    // the daemon to resume, "Restart Sync Service" launches it afresh.
+    enum class Action { none, retrySync, restartService };
+
     Topic topic = Topic::sync;
     QString summary;
     QString body;
-    // A "Retry Sync" action next to the click that opens the panel.
-    bool offersRetry = false;
-    // Stays on screen until the user dismisses it.
+    Action action = Action::none;
+    // The service itself failed: critical, which most desktops keep on screen.
     bool urgent = false;
     // 0 for a new notification.
     quint32 replacesId = 0;
@@ -33,9 +36,10 @@ struct Notice {
 //
 // An error episode runs from a status of error until one of synced, paused or
 // logged out; syncing in between (a retry at work) belongs to it. Its notice
-// follows the daemon's message in place until the user closes it; synced
-// ends it with a notice that syncing works again, if the user was told of the
-// failure. The status first found at start-up, and syncing, paused or logged
+// waits `errorHold` (two polls), so an error over by then tells nothing, then
+// follows the daemon's message until the user closes it (one that expired
+// comes back with the next message); synced ends it with a notice that
+// syncing works again, if the user was told of the failure. The status first found at start-up, and syncing, paused or logged
 // out, tell nothing. At most one notice goes out per `minimumGap`: within a
 // topic the latest waiting notice wins; across topics the one waiting longer
 // goes first.
@@ -47,13 +51,17 @@ public:
     using Clock = std::function<TimePoint()>;
 
     static constexpr std::chrono::seconds minimumGap{10};
+    static constexpr std::chrono::seconds errorHold{4};
 
     explicit NotificationPolicy(Clock clock = &std::chrono::steady_clock::now);
 
     // Each status the model applies, with the error message it holds then.
     void statusObserved(SyncStatus status, const std::optional<QString> &errorMessage);
-    // The supervisor stopped restarting a daemon that kept failing.
-    void serviceGaveUp();
+    // The supervisor stopped restarting a daemon that kept failing; the
+    // daemon's last line of output, if any, says why.
+    void serviceGaveUp(const QString &lastOutputLine);
+    // The daemon ended by itself, with status 0, and is not restarted.
+    void serviceEnded(const QString &lastOutputLine);
     // No daemon in any of `searchedDirectories` nor on PATH.
     void serviceNotFound(const QStringList &searchedDirectories);
     // The daemon at `path` could not be run, for `reason`.
@@ -70,8 +78,9 @@ public:
     std::optional<TimePoint> nextDue() const;
     // The server's id for a notice taken, or 0 when it could not be shown.
     void shown(Notice::Topic topic, quint32 id);
-    // The server closed notification `id` (expired, dismissed, or an action taken).
-    void closed(quint32 id);
+    // The server closed notification `id`: dismissed by the user, or else
+    // expired or closed with an action taken, which dismisses nothing.
+    void closed(quint32 id, bool dismissedByUser);
     // Whether `id` is the last notification of a topic of ours, open or
     // closed: servers may close a notification before telling its action.
     bool isOurs(quint32 id) const;
@@ -80,15 +89,18 @@ private:
     struct Pending {
         Notice notice;
         TimePoint queuedAt;
+        TimePoint heldUntil;
     };
     struct TopicState {
         std::optional<Pending> pending;
-        // The server's id of the last notice shown, and whether it is on screen.
+        // The server's id of the last notice shown, whether it is on screen,
+        // and whether the user closed it.
         quint32 id = 0;
         bool open = false;
+        bool dismissed = false;
     };
 
-    void queue(Notice notice);
+    void queue(Notice notice, std::chrono::seconds hold = {});
     void reportServiceFailure(Notice notice);
     TopicState &topic(Notice::Topic which) { return m_topics[size_t(which)]; }
 

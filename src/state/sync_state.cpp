@@ -1,5 +1,7 @@
 #include "state/sync_state.h"
 
+#include "state/status_look.h"
+
 #include <QCoreApplication>
 
 #include <unicode/calendar.h>
@@ -133,23 +135,55 @@ void SyncState::stopPolling()
 
 void SyncState::fetchStatus()
 {
-    m_ipcClient.send(u"status"_s, std::nullopt, [self = QPointer<SyncState>(this)](const IPCResult &result) {
+    sendStatusRequest();
+}
+
+qint64 SyncState::sendStatusRequest()
+{
+    const qint64 number = ++m_statusRequestsSent;
+    m_ipcClient.send(u"status"_s, std::nullopt, [self = QPointer<SyncState>(this), number](const IPCResult &result) {
         if (const auto *error = std::get_if<IPCError>(&result)) {
-            onMainThread([self, error = *error] {
-                if (self)
-                    self->applyFailure(error);
+            onMainThread([self, number, error = *error] {
+                if (!self || !self->takeAnswerTo(number))
+                    return;
+                self->m_unreadableAnswersInARow = 0;
+                self->applyFailure(error);
             });
             return;
         }
-        // Decoded here on the worker; an answer that is no status record is dropped silently.
+        // Decoded here on the worker; the main thread only learns whether it could be.
         std::optional<StatusResponse> record = StatusResponse::decode(std::get<QJsonValue>(result));
-        if (!record)
-            return;
-        onMainThread([self, record = std::move(*record)] {
-            if (self)
-                self->applyStatus(record);
+        onMainThread([self, number, record = std::move(record)] {
+            if (!self || !self->takeAnswerTo(number))
+                return;
+            if (record)
+                self->applyStatus(*record);
+            else
+                self->answerUnreadable();
         });
     });
+    return number;
+}
+
+bool SyncState::takeAnswerTo(qint64 number)
+{
+    if (number < m_oldestApplicableRequest)
+        return false;
+    m_oldestApplicableRequest = number + 1;
+    return true;
+}
+
+void SyncState::beginCommand()
+{
+    m_oldestApplicableRequest = m_statusRequestsSent + 1;
+    setCommandError(std::nullopt);
+}
+
+void SyncState::refreshAfterCommand()
+{
+    // Polls sent while the command was on its way may have been answered
+    // before the daemon carried it out.
+    m_oldestApplicableRequest = sendStatusRequest();
 }
 
 void SyncState::pause()
@@ -164,11 +198,12 @@ void SyncState::resume()
 
 void SyncState::sendThenRefresh(const QString &method)
 {
+    beginCommand();
     // Whatever the daemon answered, the refreshed status shows what it did.
     m_ipcClient.send(method, std::nullopt, [self = QPointer<SyncState>(this)](const IPCResult &) {
         onMainThread([self] {
             if (self)
-                self->fetchStatus();
+                self->refreshAfterCommand();
         });
     });
 }
@@ -179,6 +214,7 @@ void SyncState::login(const QString &email, const QString &password, const QStri
     QJsonObject params{{u"email"_s, email}, {u"password"_s, password}};
     if (!serverURL.isEmpty())
         params.insert(u"serverUrl"_s, serverURL);
+    beginCommand();
     m_ipcClient.send(u"login"_s, params,
                      [self = QPointer<SyncState>(this),
                       completion = std::move(completion)](const IPCResult &result) mutable {
@@ -189,7 +225,7 @@ void SyncState::login(const QString &email, const QString &password, const QStri
                          // Moved along, so the caller's callback ends its life on the main thread too.
                          onMainThread([self, completion = std::move(completion), error] {
                              if (!error && self)
-                                 self->fetchStatus();
+                                 self->refreshAfterCommand();
                              if (completion)
                                  completion(error);
                          });
@@ -198,17 +234,38 @@ void SyncState::login(const QString &email, const QString &password, const QStri
 
 void SyncState::logout()
 {
-    // Shown as logged out whatever the answer; the next poll brings the daemon's view.
-    m_ipcClient.send(u"logout"_s, std::nullopt, [self = QPointer<SyncState>(this)](const IPCResult &) {
-        onMainThread([self] {
+    beginCommand();
+    m_ipcClient.send(u"logout"_s, std::nullopt, [self = QPointer<SyncState>(this)](const IPCResult &result) {
+        std::optional<IPCError> error;
+        if (const auto *failure = std::get_if<IPCError>(&result))
+            error = *failure;
+        onMainThread([self, error] {
             if (!self)
                 return;
+            // A logout that did not happen must not look done: the state stays.
+            if (error) {
+                self->setCommandError(tr("Could not log out: %1").arg(error->description()));
+                return;
+            }
             self->assign(self->m_status, SyncStatus::loggedOut, &SyncState::statusChanged);
             self->assign(self->m_userEmail, std::nullopt, &SyncState::userEmailChanged);
-            if (self->onStateChange)
-                self->onStateChange(SyncStatus::loggedOut);
+            self->assign(self->m_lastSync, std::nullopt, &SyncState::lastSyncChanged);
+            emit self->stateChanged(SyncStatus::loggedOut);
+            self->refreshAfterCommand();
         });
     });
+}
+
+void SyncState::daemonLaunched()
+{
+    m_startupGraceEnds = m_steadyNow() + startupGrace;
+}
+
+void SyncState::setCommandError(std::optional<QString> error)
+{
+    if (error == m_commandError)
+        return;
+    assign(m_commandError, std::move(error), &SyncState::commandErrorChanged);
 }
 
 void SyncState::applyStatus(const StatusResponse &record)
@@ -216,6 +273,10 @@ void SyncState::applyStatus(const StatusResponse &record)
     const SyncStatus previous = m_status;
     const bool hadInitialStatus = m_hasReceivedInitialStatus;
     m_hasReceivedInitialStatus = true;
+    m_unreadableAnswersInARow = 0;
+    m_startupGraceEnds.reset();
+    // The last sync belongs to the account it was made for.
+    const bool sameAccount = record.userEmail && !record.userEmail->isEmpty() && record.userEmail == m_userEmail;
 
     assign(m_status, record.state, &SyncState::statusChanged);
     assign(m_pendingUploads, record.pendingUploads, &SyncState::pendingUploadsChanged);
@@ -224,24 +285,44 @@ void SyncState::applyStatus(const StatusResponse &record)
     assign(m_serverURL, record.serverUrl, &SyncState::serverURLChanged);
     assign(m_userEmail, record.userEmail, &SyncState::userEmailChanged);
     assign(m_errorMessage, record.errorMessage, &SyncState::errorMessageChanged);
-    // An empty or absent text says nothing new; an unreadable one clears the time.
+    // An empty or absent text says nothing new for the same account; an
+    // unreadable one clears the time.
     if (record.lastSync && !record.lastSync->isEmpty())
         assign(m_lastSync, parseLastSync(*record.lastSync), &SyncState::lastSyncChanged);
+    else if (!sameAccount && m_lastSync)
+        assign(m_lastSync, std::nullopt, &SyncState::lastSyncChanged);
 
     if (hadInitialStatus && m_status == previous)
         return;
-    if (onStateChange)
-        onStateChange(m_status);
+    setCommandError(std::nullopt);
+    emit stateChanged(m_status);
+}
+
+void SyncState::answerUnreadable()
+{
+    // One answer that cannot be read may be a slip; a second in a row means
+    // the state shown can no longer be told, and must not outlive that.
+    m_startupGraceEnds.reset();
+    if (++m_unreadableAnswersInARow < 2)
+        return;
+    applyFailure(IPCError{tr("unreadable status answer"), IPCError::Kind::exchange});
 }
 
 void SyncState::applyFailure(const IPCError &error)
 {
+    if (error.kind != IPCError::Kind::cannotConnect)
+        m_startupGraceEnds.reset();
+    else if (m_startupGraceEnds && m_steadyNow() < *m_startupGraceEnds)
+        return; // a daemon just launched is not listening yet
+
     assign(m_status, SyncStatus::error, &SyncState::statusChanged);
-    assign(m_errorMessage, tr("Daemon not responding: %1").arg(error.description()),
-           &SyncState::errorMessageChanged);
+    // A daemon that answered with an error is not "not responding".
+    const QString message = error.kind == IPCError::Kind::daemon
+        ? error.description()
+        : tr("Daemon not responding: %1").arg(error.description());
+    assign(m_errorMessage, message, &SyncState::errorMessageChanged);
     // Every failed request is reported, so the icon keeps showing the outage.
-    if (onStateChange)
-        onStateChange(SyncStatus::error);
+    emit stateChanged(SyncStatus::error);
 }
 
 std::optional<QDateTime> SyncState::parseLastSync(const QString &text)
@@ -293,6 +374,7 @@ std::optional<QDateTime> SyncState::parseLastSync(const QString &text)
 QString SyncState::statusTextFor(SyncStatus status, qint64 pendingUploads, qint64 pendingDownloads,
                                  const std::optional<QString> &errorMessage)
 {
+    const QString text = statusLook(status).text;
     switch (status) {
     case SyncStatus::syncing: {
         qint64 sum = 0;
@@ -300,23 +382,21 @@ QString SyncState::statusTextFor(SyncStatus status, qint64 pendingUploads, qint6
             // Counts of one sign overflow only together: a negative total shows
             // no count, a positive one still fits an unsigned 64-bit value.
             if (pendingUploads < 0)
-                return tr("Syncing...");
+                return text;
             return syncingFiles(QString::number(quint64(pendingUploads) + quint64(pendingDownloads)), INT_MAX);
         }
         if (sum < 1)
-            return tr("Syncing...");
+            return text;
         return syncingFiles(QString::number(sum), int(qMin(sum, qint64(INT_MAX))));
     }
-    case SyncStatus::synced:
-        return tr("All files up to date");
-    case SyncStatus::paused:
-        return tr("Sync paused");
     case SyncStatus::error:
-        return errorMessage.value_or(tr("Sync error"));
+        return errorMessage.value_or(text);
+    case SyncStatus::synced:
+    case SyncStatus::paused:
     case SyncStatus::loggedOut:
-        return tr("Not logged in");
+        break;
     }
-    return {};
+    return text;
 }
 
 QString SyncState::lastSyncTextFor(const std::optional<QDateTime> &lastSync, const QDateTime &now,

@@ -8,12 +8,18 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
 // The companion's one model of the daemon's state. It polls "status" every
 // 2 seconds, applies answers on the main thread, derives the texts the panel
 // shows, and carries the user's commands to the daemon.
+//
+// Polls do not wait for each other, so answers may arrive out of order: an
+// answer is applied only when no answer to a later request has been, and a
+// command makes every status request sent before it stale, so the refresh
+// that follows a command shows the daemon's view and no earlier poll undoes it.
 class SyncState : public QObject {
     Q_OBJECT
     Q_PROPERTY(SyncStatus status READ status NOTIFY statusChanged)
@@ -24,14 +30,17 @@ class SyncState : public QObject {
     Q_PROPERTY(QString serverURL READ serverURL NOTIFY serverURLChanged)
     Q_PROPERTY(std::optional<QString> userEmail READ userEmail NOTIFY userEmailChanged)
     Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(std::optional<QString> commandError READ commandError NOTIFY commandErrorChanged)
 
 public:
-    using StateChangeCallback = std::function<void(SyncStatus)>;
     // Success carries no error; failure carries the request's error unchanged.
     using LoginCompletion = std::function<void(const std::optional<IPCError> &)>;
     using WallClock = std::function<QDateTime()>;
+    using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
 
     static constexpr int pollIntervalMs = 2000;
+    // How long a daemon just launched may take to listen on its socket.
+    static constexpr std::chrono::seconds startupGrace{10};
 
     explicit SyncState(QObject *parent = nullptr);
     ~SyncState() override;
@@ -44,9 +53,9 @@ public:
     QString serverURL() const { return m_serverURL; }
     std::optional<QString> userEmail() const { return m_userEmail; }
     std::optional<QString> errorMessage() const { return m_errorMessage; }
-
-    // Called on the main thread; the shell installs it at launch.
-    StateChangeCallback onStateChange;
+    // Why the user's last command failed, where the daemon refused it; cleared
+    // by the next command and by a change of status.
+    std::optional<QString> commandError() const { return m_commandError; }
 
     QString statusText() const;
     QString lastSyncText() const;
@@ -59,8 +68,13 @@ public:
     void login(const QString &email, const QString &password, const QString &serverURL, LoginCompletion completion);
     void logout();
 
-    // Tests fix "now" for the relative last-sync phrase.
+    // The daemon was launched: until its socket first answers, within
+    // `startupGrace`, a poll that cannot connect leaves the state as it is.
+    void daemonLaunched();
+
+    // Tests fix "now" for the relative last-sync phrase, and for the start-up grace.
     void setWallClock(WallClock clock) { m_now = std::move(clock); }
+    void setSteadyClock(SteadyClock clock) { m_steadyNow = std::move(clock); }
 
     // Pure helpers behind the members above, open to tests and fuzzing.
 
@@ -76,6 +90,10 @@ public:
                                    const QString &localeId);
 
 signals:
+    // For the first applied answer, each answer whose status differs from the
+    // one held before it, every failed poll, and a confirmed logout.
+    void stateChanged(SyncStatus status);
+
     void statusChanged();
     void pendingUploadsChanged();
     void pendingDownloadsChanged();
@@ -84,11 +102,20 @@ signals:
     void serverURLChanged();
     void userEmailChanged();
     void errorMessageChanged();
+    void commandErrorChanged();
 
 private:
+    // Status requests are numbered as they are sent; `number` is the request's.
+    bool takeAnswerTo(qint64 number);
     void applyStatus(const StatusResponse &record);
+    void answerUnreadable();
     void applyFailure(const IPCError &error);
+    qint64 sendStatusRequest();
+    // Every status request sent so far is stale once a command goes out.
+    void beginCommand();
+    void refreshAfterCommand();
     void sendThenRefresh(const QString &method);
+    void setCommandError(std::optional<QString> error);
     template <typename T, typename Value>
     void assign(T &field, Value &&value, void (SyncState::*changed)());
 
@@ -100,9 +127,17 @@ private:
     QString m_serverURL;
     std::optional<QString> m_userEmail;
     std::optional<QString> m_errorMessage;
+    std::optional<QString> m_commandError;
 
     QPointer<QTimer> m_pollTimer;
     bool m_hasReceivedInitialStatus = false;
+    qint64 m_statusRequestsSent = 0;
+    // Answers to earlier status requests are stale.
+    qint64 m_oldestApplicableRequest = 1;
+    int m_unreadableAnswersInARow = 0;
+    // Set while a daemon just launched has not answered yet.
+    std::optional<std::chrono::steady_clock::time_point> m_startupGraceEnds;
     WallClock m_now = [] { return QDateTime::currentDateTimeUtc(); };
+    SteadyClock m_steadyNow = [] { return std::chrono::steady_clock::now(); };
     IPCClient m_ipcClient; // last: destroyed first, while the state above still exists
 };

@@ -1,5 +1,6 @@
 #include "tray/tray_menu.h"
 
+#include "daemon/daemon_manager.h"
 #include "tray/popover_host.h"
 #include "tray/tray_availability.h"
 #include "state/sync_state.h"
@@ -84,10 +85,12 @@ std::optional<QString> setEnabled(bool enabled)
 
 } // namespace StartAtLogin
 
-TrayMenu::TrayMenu(QMenu &menu, SyncState &syncState, PopoverHost &popover, QObject *parent)
-    : QObject(parent), m_menu(menu), m_syncState(syncState), m_popover(popover)
+TrayMenu::TrayMenu(QMenu &menu, SyncState &syncState, DaemonManager &daemonManager, PopoverHost &popover,
+                   QObject *parent)
+    : QObject(parent), m_menu(menu), m_syncState(syncState), m_daemonManager(daemonManager), m_popover(popover)
 {
     connect(&m_syncState, &SyncState::statusChanged, this, &TrayMenu::scheduleUpdate);
+    connect(&m_daemonManager, &DaemonManager::needsRestartChanged, this, &TrayMenu::scheduleUpdate);
     // The entry may have changed outside Tornel since the menu was last open.
     connect(&m_menu, &QMenu::aboutToShow, this, &TrayMenu::showStartAtLogin);
     update();
@@ -109,7 +112,7 @@ void TrayMenu::scheduleUpdate()
 
 void TrayMenu::update()
 {
-    const QList<PanelCommand> commands = commandsForStatus(m_syncState.status());
+    const QList<PanelCommand> commands = commandsForStatus(m_syncState.status(), m_daemonManager.needsRestart());
     // Rebuilding an open menu under the pointer for nothing would flicker.
     if (m_built && commands == m_shownCommands)
         return;

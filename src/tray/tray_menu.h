@@ -8,6 +8,7 @@
 
 #include <optional>
 
+class DaemonManager;
 class PopoverHost;
 class QAction;
 class QMenu;
@@ -37,7 +38,8 @@ QString execLine(const QString &programPath, const QString &pathVariable);
 class TrayMenu : public QObject {
     Q_OBJECT
 public:
-    TrayMenu(QMenu &menu, SyncState &syncState, PopoverHost &popover, QObject *parent = nullptr);
+    TrayMenu(QMenu &menu, SyncState &syncState, DaemonManager &daemonManager, PopoverHost &popover,
+             QObject *parent = nullptr);
 
 private:
     void scheduleUpdate();
@@ -48,6 +50,7 @@ private:
 
     QMenu &m_menu;
     SyncState &m_syncState;
+    DaemonManager &m_daemonManager;
     PopoverHost &m_popover;
     QAction *m_startAtLogin = nullptr;
     QList<PanelCommand> m_shownCommands;

@@ -29,6 +29,8 @@ PanelCommandLook commandLook(PanelCommand command)
         return {QCoreApplication::translate("PanelCommand", "Resume Syncing"), QStringLiteral("play.fill"), NamedColor::green};
     case PanelCommand::retrySync:
         return {QCoreApplication::translate("PanelCommand", "Retry Sync"), QStringLiteral("arrow.clockwise"), NamedColor::blue};
+    case PanelCommand::restartService:
+        return {QCoreApplication::translate("PanelCommand", "Restart Sync Service"), QStringLiteral("arrow.triangle.2.circlepath"), NamedColor::blue};
     case PanelCommand::openSyncFolder:
         return {QCoreApplication::translate("PanelCommand", "Open Sync Folder"), QStringLiteral("folder.fill"), NamedColor::accent};
     case PanelCommand::logOut:
@@ -41,7 +43,9 @@ PanelCommandLook commandLook(PanelCommand command)
     return {};
 }
 
-QList<PanelCommand> commandsForStatus(SyncStatus status)
+namespace {
+
+QList<PanelCommand> commandsWhileRunning(SyncStatus status)
 {
     switch (status) {
     case SyncStatus::loggedOut:
@@ -55,6 +59,18 @@ QList<PanelCommand> commandsForStatus(SyncStatus status)
         break;
     }
     return {PanelCommand::pauseSyncing, PanelCommand::openSyncFolder, PanelCommand::logOut};
+}
+
+} // namespace
+
+QList<PanelCommand> commandsForStatus(SyncStatus status, bool serviceDown)
+{
+    QList<PanelCommand> commands = commandsWhileRunning(status);
+    if (serviceDown) {
+        commands.removeOne(PanelCommand::retrySync);
+        commands.prepend(PanelCommand::restartService);
+    }
+    return commands;
 }
 
 CommandRow::CommandRow(PanelCommand command, QWidget *parent) : PaintedButton(parent), m_command(command)
@@ -122,9 +138,9 @@ CommandSection::CommandSection(QWidget *parent) : QWidget(parent), m_column(new 
     m_column->setSpacing(0);
 }
 
-void CommandSection::refresh(const SyncState &state)
+void CommandSection::refresh(const SyncState &state, bool serviceDown)
 {
-    const QList<PanelCommand> commands = commandsForStatus(state.status());
+    const QList<PanelCommand> commands = commandsForStatus(state.status(), serviceDown);
     if (commands != m_shownCommands)
         rebuild(commands);
     if (m_accountRow) {

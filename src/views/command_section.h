@@ -14,7 +14,7 @@ class SyncState;
 
 // The commands of the panel. The panel's command section and the tray icon's
 // menu both list them from commandsForStatus(), so the two never disagree.
-enum class PanelCommand { pauseSyncing, resumeSyncing, retrySync, openSyncFolder, logOut, logIn, quit };
+enum class PanelCommand { pauseSyncing, resumeSyncing, retrySync, restartService, openSyncFolder, logOut, logIn, quit };
 
 struct PanelCommandLook {
     QString title;
@@ -25,8 +25,10 @@ struct PanelCommandLook {
 PanelCommandLook commandLook(PanelCommand command);
 
 // The commands offered in `status`, top to bottom, without "Quit Tornel",
-// which always comes last after a divider.
-QList<PanelCommand> commandsForStatus(SyncStatus status);
+// which always comes last after a divider. While the daemon is down for good
+// (`serviceDown`), restarting it comes first and "Retry Sync", which would
+// ask nobody, is not offered.
+QList<PanelCommand> commandsForStatus(SyncStatus status, bool serviceDown);
 
 // One command of the panel: symbol, title and the empty room right of the
 // title form one flat button. No bezel, no hover highlight, never disabled;
@@ -66,7 +68,7 @@ class CommandSection : public QWidget {
 public:
     explicit CommandSection(QWidget *parent = nullptr);
 
-    void refresh(const SyncState &state);
+    void refresh(const SyncState &state, bool serviceDown);
     // Focus from the keyboard (the default) shows the focus ring.
     void focusFirstCommand(Qt::FocusReason reason = Qt::TabFocusReason);
 

@@ -1,5 +1,6 @@
 #include "views/menu_bar_view.h"
 
+#include "daemon/daemon_manager.h"
 #include "state/sync_state.h"
 #include "views/controls/symbol_view.h"
 #include "views/login_view.h"
@@ -41,9 +42,11 @@ MenuBarView::MenuBarView(SyncState &syncState, DaemonManager &daemonManager, QWi
     const auto announcements = {&SyncState::statusChanged,     &SyncState::pendingUploadsChanged,
                           &SyncState::pendingDownloadsChanged, &SyncState::lastSyncChanged,
                           &SyncState::syncFolderChanged, &SyncState::serverURLChanged,
-                          &SyncState::userEmailChanged,  &SyncState::errorMessageChanged};
+                          &SyncState::userEmailChanged,  &SyncState::errorMessageChanged,
+                          &SyncState::commandErrorChanged};
     for (auto announcement : announcements)
         connect(&m_syncState, announcement, this, &MenuBarView::scheduleRefresh);
+    connect(&m_daemonManager, &DaemonManager::needsRestartChanged, this, &MenuBarView::scheduleRefresh);
 
     buildContent();
 }
@@ -65,6 +68,9 @@ void MenuBarView::perform(PanelCommand command)
     case PanelCommand::resumeSyncing:
     case PanelCommand::retrySync:
         m_syncState.resume();
+        break;
+    case PanelCommand::restartService:
+        m_daemonManager.restart();
         break;
     case PanelCommand::openSyncFolder:
         QDesktopServices::openUrl(QUrl::fromLocalFile(expandSyncFolder(m_syncState.syncFolder(), QDir::homePath())));
@@ -112,7 +118,7 @@ void MenuBarView::refresh()
     if (m_statusSection)
         m_statusSection->refresh(m_syncState);
     if (m_commandSection)
-        m_commandSection->refresh(m_syncState);
+        m_commandSection->refresh(m_syncState, m_daemonManager.needsRestart());
 }
 
 void MenuBarView::buildContent()

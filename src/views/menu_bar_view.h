@@ -48,8 +48,8 @@ private:
     void buildContent();
 
     SyncState &m_syncState;
-    // Held for the lifetime of the panel; nothing of it is shown.
-    [[maybe_unused]] DaemonManager &m_daemonManager;
+    // Whether the daemon is down for good, and restarting it.
+    DaemonManager &m_daemonManager;
     bool m_showingLogin = false;
     bool m_refreshQueued = false;
 

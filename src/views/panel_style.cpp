@@ -156,22 +156,4 @@ void Divider::paintEvent(QPaintEvent *)
     painter.fillRect(QRect(0, m_verticalInset, width(), 1), line);
 }
 
-StatusLook statusLook(SyncStatus status)
-{
-    using enum NamedColor;
-    switch (status) {
-    case SyncStatus::syncing:
-        return {QStringLiteral("arrow.triangle.2.circlepath"), QCoreApplication::translate("StatusLook", "Tornel — Syncing"), blue, blue};
-    case SyncStatus::synced:
-        return {QStringLiteral("checkmark.circle.fill"), QCoreApplication::translate("StatusLook", "Tornel — Up to date"), green, green};
-    case SyncStatus::paused:
-        return {QStringLiteral("pause.circle.fill"), QCoreApplication::translate("StatusLook", "Tornel — Paused"), yellow, yellow};
-    case SyncStatus::error:
-        return {QStringLiteral("exclamationmark.triangle.fill"), QCoreApplication::translate("StatusLook", "Tornel — Error"), red, red};
-    case SyncStatus::loggedOut:
-        break;
-    }
-    return {QStringLiteral("person.crop.circle"), QCoreApplication::translate("StatusLook", "Tornel — Not logged in"), secondaryLabel, gray};
-}
-
 #include "moc_panel_style.cpp"

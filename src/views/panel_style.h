@@ -1,6 +1,6 @@
 #pragma once
 
-#include "daemon/status_response.h"
+#include "state/status_look.h"
 
 #include <QColor>
 #include <QFont>
@@ -13,15 +13,12 @@ class QKeyEvent;
 class QLabel;
 class QPainter;
 
-// How the panel and the tray icon look: named colours, text styles, spacing,
-// the chrome of our painted buttons, and the look of each sync status.
+// How the panel looks: named colours, text styles, spacing and the chrome of
+// our painted buttons.
 
-// A colour chosen by name and resolved against the palette at drawing time,
-// so symbols follow a light or dark theme without being rebuilt. The named
-// hues have fixed values, with a dark variant when the window colour is dark.
-// The tray icon resolves them for the desktop's panel instead (trayIcon()).
-enum class NamedColor { primaryLabel, secondaryLabel, accent, blue, green, yellow, red, gray };
-
+// A named colour against the palette at drawing time, so symbols follow a
+// light or dark theme without being rebuilt. The named hues have fixed
+// values, with a dark variant when the window colour is dark.
 QColor resolveColor(NamedColor color, const QPalette &palette);
 
 // The room a row leaves between its items when no spacing is given. Set on
@@ -77,15 +74,3 @@ protected:
 private:
     int m_verticalInset;
 };
-
-// How one sync status is shown: the symbol (the same in the tray and in the
-// panel), the description the tray reads for its icon, and the colour in each
-// place. Only the logged-out colours differ between the two.
-struct StatusLook {
-    QString symbol;
-    QString trayDescription;
-    NamedColor trayColor;
-    NamedColor panelColor;
-};
-
-StatusLook statusLook(SyncStatus status);

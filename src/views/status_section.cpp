@@ -125,9 +125,13 @@ void StatusSection::refresh(const SyncState &state)
     m_downloads->setVisible(downloads > 0);
     m_pendingRow->setVisible(status == SyncStatus::syncing && (uploads > 0 || downloads > 0));
 
-    const std::optional<QString> error = state.errorMessage();
+    // A command the daemon refused says so whatever the status; the status's
+    // own error is the status text's detail.
+    std::optional<QString> error = state.commandError();
+    if (!error && status == SyncStatus::error)
+        error = state.errorMessage();
     m_errorLine->setText(error.value_or(QString()));
-    m_errorLine->setVisible(status == SyncStatus::error && error.has_value());
+    m_errorLine->setVisible(error.has_value());
 }
 
 #include "moc_status_section.cpp"

@@ -9,7 +9,8 @@ class SymbolView;
 class SyncState;
 
 // The upper part of the panel's main content: the status symbol and text,
-// the last-sync line, the pending counts while syncing, and the error line.
+// the last-sync line, the pending counts while syncing, and the error line
+// (the status's error, or a command the daemon refused).
 // It shows whatever the model holds at each refresh and keeps no values of
 // its own, apart from the status symbol's pulse.
 class StatusSection : public QWidget {

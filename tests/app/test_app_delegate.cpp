@@ -106,7 +106,7 @@ void AppDelegateTest::iconRows()
     QFETCH(StatusIcon, expected);
     launch();
     if (status != noStatus)
-        m_delegate->syncState().onStateChange(SyncStatus(status));
+        emit m_delegate->syncState().stateChanged(SyncStatus(status));
     QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), status == noStatus ? 1 : 2, waitMs);
     QVERIFY(m_item->icons.last() == expected);
 }
@@ -116,9 +116,9 @@ void AppDelegateTest::iconRows()
 void AppDelegateTest::redrawsComeInALaterTurnInOrderFromAnyThread()
 {
     launch();
-    m_delegate->syncState().onStateChange(SyncStatus::paused);
-    std::thread([this] { m_delegate->syncState().onStateChange(SyncStatus::error); }).join();
-    m_delegate->syncState().onStateChange(SyncStatus::synced);
+    emit m_delegate->syncState().stateChanged(SyncStatus::paused);
+    std::thread([this] { emit m_delegate->syncState().stateChanged(SyncStatus::error); }).join();
+    emit m_delegate->syncState().stateChanged(SyncStatus::synced);
     QCOMPARE(m_item->icons.size(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(m_item->icons.size(), 4, waitMs);
     QCOMPARE(m_item->icons.at(1).description, QStringLiteral("Tornel — Paused"));

@@ -84,10 +84,10 @@ private slots:
         const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot("notified()"));
         for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i)
             connect(m_state.get(), meta.property(i).notifySignal(), this, slot, Qt::DirectConnection);
-        m_state->onStateChange = [this](SyncStatus status) {
+        connect(m_state.get(), &SyncState::stateChanged, this, [this](SyncStatus status) {
             m_callbacks.append(wireName(status));
             record(u"callback"_s);
-        };
+        });
     }
 
     void cleanup()
@@ -109,11 +109,12 @@ private slots:
         QTest::newRow("only on a change") << u"synced synced paused paused"_s << u"synced paused"_s;
         QTest::newRow("every failure, and the first answer") << u"fail fail error error"_s << u"error error error"_s;
         QTest::newRow("error answer after a failure") << u"synced fail error synced"_s << u"synced error synced"_s;
-        QTest::newRow("logout sets the status compared with")
+        QTest::newRow("a confirmed logout sets the status compared with")
             << u"synced logout synced logout logged_out"_s << u"synced logged_out synced logged_out"_s;
-        QTest::newRow("undecodable answers dropped") << u"synced dropped synced dropped paused"_s << u"synced paused"_s;
-        QTest::newRow("logout while unreachable, then the outage again")
-            << u"synced gone logout fail"_s << u"synced logged_out error"_s;
+        QTest::newRow("an undecodable answer dropped, two in a row fail")
+            << u"synced dropped synced dropped paused dropped dropped"_s << u"synced paused error"_s;
+        QTest::newRow("logout while unreachable changes nothing, the outage goes on")
+            << u"synced gone logout fail"_s << u"synced error"_s;
     }
 
     void callbackRule()
@@ -130,14 +131,17 @@ private slots:
                 m_state->fetchStatus();
                 QVERIFY(QTest::qWaitFor([&] { return m_daemon->requestCount() > before; }, 5000));
             } else if (step == "logout"_L1) {
-                QVERIFY(applied([this] { m_state->logout(); }));
+                // A daemon that logs out answers the refresh with its new state.
+                if (m_daemon)
+                    answerStatusWith(statusAnswer(u"logged_out"_s));
+                QVERIFY(loggedOutOrRefused());
             } else {
                 if (m_daemon)
                     answerStatusWith(step == "fail"_L1 ? Reply::error(u"disk full"_s) : statusAnswer(step));
                 QVERIFY2(applyOne(), qPrintable(step));
             }
         }
-        QCOMPARE(m_callbacks.join(u' '), callbacks);
+        QTRY_COMPARE(m_callbacks.join(u' '), callbacks);
     }
 
     // What an answer, a failure and a logout assign, in order; failures keep the rest.
@@ -176,9 +180,11 @@ private slots:
         QCOMPARE(m_state->statusText(), u"Daemon not responding: No response from daemon"_s);
         QCOMPARE(rest(), answered);
 
+        // A logout the daemon confirms: the logged-out state at once, then the daemon's own view.
         m_events.clear();
-        QVERIFY(applied([this] { m_state->logout(); }));
-        QCOMPARE(m_events, (QStringList{u"status"_s, u"userEmail"_s, u"callback"_s}));
+        answerStatusWith(statusAnswer(u"logged_out"_s));
+        QVERIFY(loggedOutOrRefused());
+        QCOMPARE(m_events.first(5), (QStringList{u"status"_s, u"userEmail"_s, u"lastSync"_s, u"callback"_s, u"status"_s}));
         QCOMPARE(m_state->userEmail(), std::nullopt);
 
         // An unreadable time clears the one before.
@@ -320,7 +326,7 @@ private slots:
                 record(u"completion"_s);
             });
             QVERIFY(outcomes.isEmpty());
-            QTRY_COMPARE(outcomes, QList{error.isEmpty() ? std::nullopt : std::optional(IPCError{error})});
+            QTRY_COMPARE(outcomes, QList{error.isEmpty() ? std::nullopt : std::optional(IPCError{error, IPCError::Kind::daemon})});
         } else {
             command == "pause"_L1 ? m_state->pause() : m_state->resume();
         }
@@ -358,7 +364,7 @@ private slots:
         m_state->startPolling();
         m_state->login(u"a@b"_s, u"c"_s, QString(), [&](const std::optional<IPCError> &error) { loginError = error; });
         const QString failed = u"Failed to connect to daemon at "_s + QFile::decodeName(path);
-        QTRY_COMPARE_WITH_TIMEOUT(loginError, std::optional(IPCError{failed}), 13000);
+        QTRY_COMPARE_WITH_TIMEOUT(loginError, std::optional(IPCError{failed, IPCError::Kind::cannotConnect}), 13000);
         QTRY_COMPARE(m_state->errorMessage(), u"Daemon not responding: "_s + failed);
         const qsizetype failures = m_callbacks.size();
         QTRY_VERIFY_WITH_TIMEOUT(m_callbacks.size() >= failures + 2, 6000);
@@ -405,6 +411,18 @@ private:
         const qsizetype before = m_events.count(u"status"_s);
         action();
         return QTest::qWaitFor([&] { return m_events.count(u"status"_s) > before; }, 5000);
+    }
+
+    // Logs out and waits until the daemon refused it, or until the logout and
+    // the refresh after it are both applied.
+    bool loggedOutOrRefused()
+    {
+        const qsizetype statuses = m_events.count(u"status"_s);
+        const qsizetype refusals = m_events.count(u"commandError"_s);
+        m_state->logout();
+        return QTest::qWaitFor([&] {
+            return m_events.count(u"commandError"_s) > refusals || m_events.count(u"status"_s) >= statuses + 2;
+        }, 5000);
     }
 
     bool applyOne()

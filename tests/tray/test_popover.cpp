@@ -85,7 +85,7 @@ private slots:
         DaemonManager daemonManager;
         PopoverHost host(model.state(), daemonManager);
         QMenu menu;
-        TrayMenu trayMenu(menu, model.state(), host);
+        TrayMenu trayMenu(menu, model.state(), daemonManager, host);
         const auto entries = [&menu] {
             QStringList titles;
             for (QAction *action : menu.actions())
@@ -120,7 +120,7 @@ private slots:
         DaemonManager daemonManager;
         PopoverHost host(model.state(), daemonManager);
         QMenu menu;
-        TrayMenu trayMenu(menu, model.state(), host);
+        TrayMenu trayMenu(menu, model.state(), daemonManager, host);
         QAction *entry = menu.actions().at(menu.actions().size() - 2);
         QFile file(config.filePath(u"autostart/org.tornel.Tornel.desktop"_s));
         QVERIFY(entry->isCheckable() && !entry->isChecked());
