@@ -135,11 +135,6 @@ void SyncState::stopPolling()
 
 void SyncState::fetchStatus()
 {
-    sendStatusRequest();
-}
-
-qint64 SyncState::sendStatusRequest()
-{
     const qint64 number = ++m_statusRequestsSent;
     m_ipcClient.send(u"status"_s, std::nullopt, [self = QPointer<SyncState>(this), number](const IPCResult &result) {
         if (const auto *error = std::get_if<IPCError>(&result)) {
@@ -162,7 +157,6 @@ qint64 SyncState::sendStatusRequest()
                 self->answerUnreadable();
         });
     });
-    return number;
 }
 
 bool SyncState::takeAnswerTo(qint64 number)
@@ -177,13 +171,6 @@ void SyncState::beginCommand()
 {
     m_oldestApplicableRequest = m_statusRequestsSent + 1;
     setCommandError(std::nullopt);
-}
-
-void SyncState::refreshAfterCommand()
-{
-    // Polls sent while the command was on its way may have been answered
-    // before the daemon carried it out.
-    m_oldestApplicableRequest = sendStatusRequest();
 }
 
 void SyncState::pause()
@@ -203,7 +190,7 @@ void SyncState::sendThenRefresh(const QString &method)
     m_ipcClient.send(method, std::nullopt, [self = QPointer<SyncState>(this)](const IPCResult &) {
         onMainThread([self] {
             if (self)
-                self->refreshAfterCommand();
+                self->fetchStatus();
         });
     });
 }
@@ -225,7 +212,7 @@ void SyncState::login(const QString &email, const QString &password, const QStri
                          // Moved along, so the caller's callback ends its life on the main thread too.
                          onMainThread([self, completion = std::move(completion), error] {
                              if (!error && self)
-                                 self->refreshAfterCommand();
+                                 self->fetchStatus();
                              if (completion)
                                  completion(error);
                          });
@@ -251,7 +238,7 @@ void SyncState::logout()
             self->assign(self->m_userEmail, std::nullopt, &SyncState::userEmailChanged);
             self->assign(self->m_lastSync, std::nullopt, &SyncState::lastSyncChanged);
             emit self->stateChanged(SyncStatus::loggedOut);
-            self->refreshAfterCommand();
+            self->fetchStatus();
         });
     });
 }
@@ -276,7 +263,7 @@ void SyncState::applyStatus(const StatusResponse &record)
     m_unreadableAnswersInARow = 0;
     m_startupGraceEnds.reset();
     // The last sync belongs to the account it was made for.
-    const bool sameAccount = record.userEmail && !record.userEmail->isEmpty() && record.userEmail == m_userEmail;
+    const bool sameAccount = record.userEmail && record.userEmail == m_userEmail;
 
     assign(m_status, record.state, &SyncState::statusChanged);
     assign(m_pendingUploads, record.pendingUploads, &SyncState::pendingUploadsChanged);

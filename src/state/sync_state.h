@@ -110,10 +110,8 @@ private:
     void applyStatus(const StatusResponse &record);
     void answerUnreadable();
     void applyFailure(const IPCError &error);
-    qint64 sendStatusRequest();
     // Every status request sent so far is stale once a command goes out.
     void beginCommand();
-    void refreshAfterCommand();
     void sendThenRefresh(const QString &method);
     void setCommandError(std::optional<QString> error);
     template <typename T, typename Value>

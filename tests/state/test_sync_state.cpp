@@ -18,6 +18,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -27,6 +28,7 @@ using namespace Qt::StringLiterals;
 using Reply = ScriptedDaemon::Reply;
 using Text = std::function<QString()>;
 Q_DECLARE_METATYPE(Text)
+Q_DECLARE_METATYPE(Reply)
 
 namespace {
 
@@ -39,6 +41,19 @@ Reply statusAnswer(const QString &state)
 {
     return Reply::result(ScriptedDaemon::statusRecord(state));
 }
+
+namespace ModelRecord {
+
+// A status record of `user`, or of nobody when that is empty.
+QJsonObject withUser(const QString &state, const QString &user)
+{
+    QJsonObject record = ScriptedDaemon::statusRecord(state);
+    if (!user.isEmpty())
+        record.insert("userEmail"_L1, user);
+    return record;
+}
+
+} // namespace ModelRecord
 
 bool isStatus(const QJsonObject &request)
 {
@@ -193,6 +208,163 @@ private slots:
         QVERIFY(applyOne());
         QCOMPARE(m_state->lastSync(), std::nullopt);
         QCOMPARE(m_state->lastSyncText(), QString());
+    }
+
+    // A late answer never undoes a newer one. `step` is sent after a poll
+    // that the daemon answers `lateMs` late with the state it had then; the
+    // refresh after a command is answered `refreshMs` late.
+    void answersInOrder_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<int>("lateMs");
+        QTest::addColumn<int>("refreshMs");
+        QTest::addColumn<QString>("callbacks");
+        QTest::newRow("a newer poll") << u"poll"_s << 1500 << 0 << u"syncing synced"_s;
+        QTest::newRow("a pause") << u"pause"_s << 1500 << 0 << u"syncing paused"_s;
+        QTest::newRow("a logout, the old poll answered before the refresh") << u"logout"_s << 700 << 1500
+                                                                            << u"syncing logged_out"_s;
+    }
+
+    void answersInOrder()
+    {
+        QFETCH(QString, step);
+        QFETCH(int, lateMs);
+        QFETCH(int, refreshMs);
+        QFETCH(QString, callbacks);
+        QVERIFY(applied([this] {
+            answerStatusWith(statusAnswer(u"syncing"_s));
+            m_state->fetchStatus();
+        }));
+        std::mutex mutex;
+        QString daemonState = step == "poll"_L1 ? u"paused"_s : u"syncing"_s;
+        int statusRequests = 0;
+        bool commanded = false;
+        m_daemon->setResponder([&](const QJsonObject &request) {
+            std::lock_guard lock(mutex);
+            const QString method = request.value("method"_L1).toString();
+            if (method != "status"_L1) {
+                daemonState = method == "pause"_L1 ? u"paused"_s : u"logged_out"_s;
+                commanded = true;
+                return Reply::result(QJsonObject());
+            }
+            Reply reply = statusAnswer(daemonState);
+            reply.delayMs = statusRequests++ == 0 ? lateMs : commanded ? refreshMs : 0;
+            return reply;
+        });
+        m_state->fetchStatus();
+        QTRY_COMPARE(m_daemon->requestCount(), 2);
+        if (step == "poll"_L1) {
+            std::lock_guard lock(mutex);
+            daemonState = u"synced"_s;
+        }
+        step == "poll"_L1 ? m_state->fetchStatus() : step == "pause"_L1 ? m_state->pause() : m_state->logout();
+        // Until every scripted answer is in.
+        QTest::qWait(qMax(lateMs, refreshMs) + 500);
+        QCOMPARE(m_callbacks.join(u' '), callbacks);
+    }
+
+    // A logout the daemon refuses changes no state and says why; the next command clears that.
+    void refusedLogout()
+    {
+        m_daemon->setResponder([](const QJsonObject &request) {
+            return isStatus(request) ? Reply::result(ModelRecord::withUser(u"synced"_s, u"ann@example.org"_s))
+                                     : Reply::error(u"Not now"_s);
+        });
+        QVERIFY(applyOne());
+        QVERIFY(loggedOutOrRefused());
+        QCOMPARE(m_state->status(), SyncStatus::synced);
+        QCOMPARE(m_state->userEmail(), u"ann@example.org"_s);
+        QCOMPARE(m_state->commandError(), u"Could not log out: Not now"_s);
+        m_state->pause();
+        QCOMPARE(m_state->commandError(), std::nullopt);
+    }
+
+    // The last sync after a first answer for ann with a time, then `user` with `lastSync`.
+    void lastSyncBelongsToItsAccount_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QJsonValue>("lastSync");
+        QTest::addColumn<QString>("shown");
+        const QString first = u"2024-05-01T10:00:00Z"_s;
+        QTest::newRow("same account, empty time") << u"ann@example.org"_s << QJsonValue(u""_s) << first;
+        QTest::newRow("same account, no time") << u"ann@example.org"_s << QJsonValue() << first;
+        QTest::newRow("nobody logged in") << QString() << QJsonValue() << QString();
+        QTest::newRow("another account, no time") << u"bob@example.org"_s << QJsonValue() << QString();
+        QTest::newRow("another account, its own time")
+            << u"bob@example.org"_s << QJsonValue(u"2024-05-02T08:00:00Z"_s) << u"2024-05-02T08:00:00Z"_s;
+    }
+
+    void lastSyncBelongsToItsAccount()
+    {
+        QFETCH(QString, user);
+        QFETCH(QJsonValue, lastSync);
+        QFETCH(QString, shown);
+        QJsonObject record = ModelRecord::withUser(u"synced"_s, u"ann@example.org"_s);
+        record.insert("lastSync"_L1, u"2024-05-01T10:00:00Z"_s);
+        answerStatusWith(Reply::result(record));
+        QVERIFY(applyOne());
+        record = ModelRecord::withUser(u"syncing"_s, user);
+        record.insert("lastSync"_L1, lastSync); // undefined removes it
+        answerStatusWith(Reply::result(record));
+        QVERIFY(applyOne());
+        QCOMPARE(m_state->lastSync().value_or(QDateTime()).toString(Qt::ISODate), shown);
+    }
+
+    // What a failed poll shows: the daemon's own error as it is, a failure of the link as silence.
+    void failureTexts_data()
+    {
+        QTest::addColumn<Reply>("reply");
+        QTest::addColumn<int>("polls");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("the daemon's error") << Reply::error(u"Simulated daemon failure"_s) << 1
+                                            << u"Simulated daemon failure"_s;
+        QTest::newRow("no answer") << Reply::closeWithoutAnswer() << 1 << u"Daemon not responding: No response from daemon"_s;
+        QTest::newRow("one unreadable record") << statusAnswer(u"Synced"_s) << 1 << u"All files up to date"_s;
+        QTest::newRow("two unreadable records") << statusAnswer(u"Synced"_s) << 2
+                                                << u"Daemon not responding: unreadable status answer"_s;
+    }
+
+    void failureTexts()
+    {
+        QFETCH(Reply, reply);
+        QFETCH(int, polls);
+        QFETCH(QString, shown);
+        QVERIFY(applyOne());
+        answerStatusWith(reply);
+        for (int i = 0; i < polls; ++i) {
+            const qsizetype before = m_daemon->requestCount();
+            m_state->fetchStatus();
+            QTRY_VERIFY(m_daemon->requestCount() > before);
+        }
+        QTRY_COMPARE(m_state->statusText(), shown);
+    }
+
+    // From a launch until the socket first answers, within the grace, a poll
+    // that cannot connect keeps what is shown; afterwards failures count.
+    void startUpGrace()
+    {
+        auto now = std::chrono::steady_clock::now();
+        m_state->setSteadyClock([&now] { return now; });
+        const auto pollWithoutDaemon = [this] {
+            m_daemon.reset();
+            m_state->fetchStatus();
+            QTest::qWait(300); // a connect to no socket fails at once
+            m_daemon = std::make_unique<ScriptedDaemon>(m_home.path() + u"/.tornel/daemon.sock"_s);
+        };
+        m_state->daemonLaunched();
+        pollWithoutDaemon();
+        QCOMPARE(m_events, QStringList());
+        now += SyncState::startupGrace + std::chrono::seconds(1);
+        pollWithoutDaemon();
+        QTRY_COMPARE(m_callbacks, QStringList{u"error"_s});
+
+        m_state->daemonLaunched();
+        pollWithoutDaemon();
+        QCOMPARE(m_callbacks.size(), 1);
+        answerStatusWith(statusAnswer(u"synced"_s));
+        QVERIFY(applyOne());
+        pollWithoutDaemon();
+        QTRY_COMPARE(m_callbacks, (QStringList{u"error"_s, u"synced"_s, u"error"_s}));
     }
 
     // The pure helpers behind the texts: each row computes one text.
