@@ -184,6 +184,44 @@ private slots:
         QCOMPARE(notFound, QList<QVariantList>{{searched}});
         QCOMPARE(notLaunched, (QList<QVariantList>{{homeDaemon(), u"Permission denied"_s}}));
         QTRY_COMPARE(gaveUp.count(), 1);
+        QVERIFY(daemon.manager.needsRestart());
+        QCOMPARE(daemon.manager.recentOutput(), QStringList(4, run.mid(9)));
+
+        // Restarted by hand after giving up: supervised with a window of its own.
+        daemon.manager.restart();
+        QVERIFY(!daemon.manager.needsRestart());
+        QTRY_VERIFY(daemon.lines().count(u"[daemon] Restarting in 1.0s (attempt 1/3)"_s) == 2);
+        daemon.manager.stop();
+    }
+
+    // A daemon that ends by itself with 0 is told and left ended until
+    // restarted; a ready callback waits through a failed launch for the
+    // first launch that succeeds. Only the last lines of output are kept.
+    void endedDaemonAndRestart()
+    {
+        Supervisor daemon;
+        QSignalSpy launched(&daemon.manager, &DaemonManager::daemonLaunched);
+        QSignalSpy ended(&daemon.manager, &DaemonManager::daemonEnded);
+        QSignalSpy needsRestart(&daemon.manager, &DaemonManager::needsRestartChanged);
+        int ready = 0;
+        daemon.manager.start([&] { ++ready; });
+        QCOMPARE(needsRestart.count(), 1);
+        QVERIFY(writeScript(homeDaemon(), "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do echo line $i; done\nexit 0\n"));
+        daemon.manager.restart();
+        QTRY_COMPARE(ready, 1);
+        QTRY_COMPARE(ended.count(), 1);
+        QCOMPARE(launched.count(), 1);
+        QVERIFY(daemon.manager.needsRestart());
+        QCOMPARE(needsRestart.count(), 3);
+        QCOMPARE(daemon.manager.recentOutput().size(), DaemonManager::recentOutputLines);
+        QCOMPARE(daemon.manager.recentOutput().last(), u"line 12"_s);
+        QTest::qWait(1500); // longer than the first restart's delay
+        QCOMPARE(daemon.lines().count(started), 1);
+
+        daemon.manager.restart();
+        QTRY_COMPARE(ended.count(), 2);
+        QCOMPARE(launched.count(), 2);
+        QCOMPARE(ready, 1);
     }
 
     // The daemon's output as reads deliver it (`chunks`): the whole lines
