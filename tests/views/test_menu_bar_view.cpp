@@ -250,6 +250,29 @@ private slots:
         QTRY_COMPARE((m->model.calls() + m->opened).join(u", "_s), expected);
     }
 
+    // A logout the daemon refused says why under the status; a daemon down for
+    // good is offered a restart instead of a retry that would ask nobody.
+    void refusedCommandAndServiceDown()
+    {
+        m->model.daemon().setResponder([](const QJsonObject &request) {
+            return request.value(u"method"_s).toString() == u"logout" ? Reply::error(u"Not now"_s)
+                                                                      : Reply::result(ModelDriver::record(u"error"_s));
+        });
+        m->model.state().fetchStatus();
+        QTRY_VERIFY(row(u"Retry Sync"_s));
+        row(u"Log Out"_s)->click();
+        auto *errorLine = m->view->findChild<QLabel *>(u"errorLine"_s);
+        QTRY_COMPARE(errorLine->text(), u"Could not log out: Not now"_s);
+        QVERIFY(errorLine->isVisibleTo(m->view.get()));
+
+        QSignalSpy notFound(&m->daemonManager, &DaemonManager::daemonNotFound);
+        m->daemonManager.start(); // nothing to launch in the test's home
+        QTRY_VERIFY(row(u"Restart Sync Service"_s));
+        QVERIFY(!row(u"Retry Sync"_s));
+        row(u"Restart Sync Service"_s)->click();
+        QCOMPARE(notFound.size(), 2);
+    }
+
     void pulseFollowsTheStatus()
     {
         // Whether it pulses is in the descriptions; here, how the opacity follows.
