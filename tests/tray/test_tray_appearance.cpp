@@ -3,6 +3,7 @@
 // user who starts Tornel again and logs in with the keyboard (xdotool), and a
 // notification server.
 #include "companion_process.h"
+#include "fake_desktop_services.h"
 #include "scripted_daemon.h"
 
 #include <QDBusConnection>
@@ -25,17 +26,6 @@ namespace {
 
 constexpr int waitMs = 15000;
 const QString findPanel = QStringLiteral("xdotool search --onlyvisible --name ^Tornel$");
-
-// Starts a server that prints one line once it serves (Xvfb its display
-// number, dbus-daemon its address) and returns that line.
-QByteArray startServer(QProcess &server, const QString &command)
-{
-    server.startCommand(command);
-    const QDeadlineTimer deadline(waitMs);
-    while (!server.canReadLine() && server.waitForReadyRead(int(deadline.remainingTime()))) {
-    }
-    return server.readLine().trimmed();
-}
 
 // What a tool (xdotool, dbus-send) prints, run on the test's display and bus.
 QByteArray run(const QString &command)
@@ -91,48 +81,6 @@ bool isManagedWindow(quint32 id)
 
 } // namespace
 
-// A notification server that reads markup and offers actions, and records what it is asked to show.
-class FakeNotificationServer : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    struct Notification {
-        QStringList sender; // application, icon, desktop entry
-        QString summary, body;
-        QStringList actions;
-        qint64 replacesId, id, atMs;
-    };
-    QList<Notification> shown;
-    QElapsedTimer clock;
-
-public slots:
-    QStringList GetCapabilities() { return {QStringLiteral("body-markup"), QStringLiteral("actions")}; }
-    uint Notify(const QString &application, uint replacesId, const QString &icon, const QString &summary,
-                const QString &body, const QStringList &actions, const QVariantMap &hints, int)
-    {
-        shown.append({{application, icon, hints.value(QStringLiteral("desktop-entry")).toString()}, summary, body, actions,
-                      replacesId, replacesId ? replacesId : uint(shown.size() + 1), clock.elapsed()});
-        return shown.last().id;
-    }
-
-signals:
-    void ActionInvoked(uint id, const QString &actionKey);
-};
-
-// Enough of a StatusNotifierItem watcher for Qt: a host is registered, and
-// items register themselves with their bus name.
-class FakeStatusNotifierWatcher : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
-public:
-    bool isHostRegistered() const { return true; }
-    QStringList items;
-
-public slots:
-    void RegisterStatusNotifierItem(const QString &service) { items.append(service); }
-};
-
 class TrayAppearanceTest : public QObject {
     Q_OBJECT
 private slots:
@@ -162,10 +110,7 @@ void TrayAppearanceTest::initTestCase()
              "no X server or bus (scripts/install-deps installs Xvfb, D-Bus and xdotool)");
     // The desktop's settings portal is the test's to play, so the bus starts none installed here.
     QVERIFY(QDBusConnection::sessionBus().registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
-    QVERIFY(QDBusConnection::sessionBus().registerObject(QStringLiteral("/org/freedesktop/Notifications"),
-                                                         &m_notifications, QDBusConnection::ExportAllContents));
-    QVERIFY(QDBusConnection::sessionBus().registerService(QStringLiteral("org.freedesktop.Notifications")));
-    m_notifications.clock.start();
+    QVERIFY(m_notifications.serve());
 }
 
 void TrayAppearanceTest::init()
@@ -201,9 +146,8 @@ void TrayAppearanceTest::iconAppearsWhenAStatusNotifierHostArrives()
 
     // The watcher and its host arrive only now, after the companion.
     FakeStatusNotifierWatcher watcher;
+    QVERIFY(watcher.serve());
     QDBusConnection bus = QDBusConnection::sessionBus();
-    QVERIFY(bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher, QDBusConnection::ExportAllContents));
-    QVERIFY(bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
     QTRY_COMPARE_WITH_TIMEOUT(watcher.items.size(), 1, waitMs);
 
     // The icon follows the daemon: "synced" reads "Tornel — Up to date" and is drawn in green (opaque 0x30D158),
@@ -221,7 +165,7 @@ void TrayAppearanceTest::iconAppearsWhenAStatusNotifierHostArrives()
     QTRY_VERIFY_WITH_TIMEOUT(!property("IconPixmap").contains("ff 1c 1c 1e"), waitMs);
     QVERIFY2(m_companion->endWithSignal(SIGTERM, waitMs), m_companion->standardError().constData());
     QCOMPARE(m_companion->standardError().count("waiting for a system tray"), 1);
-    bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    watcher.stopServing();
 }
 
 // A second start opens the running companion's panel and ends; there the
@@ -254,8 +198,9 @@ void TrayAppearanceTest::secondStartOpensThePanelWhereTheUserLogsIn()
     QVERIFY(!m_companion->standardOutput().contains(wrongPassword) && !m_companion->standardError().contains(wrongPassword));
 }
 
-// No tray: told at 5 s, and a second start opens a window. Then an error, no sooner than 10 s later; its new
-// message replaces it in place 10 s after that, its "Retry Sync" resumes the daemon, the recovery replaces it.
+// No tray: told at 5 s, and a click on that notification opens the panel as a window. Then an error, no sooner
+// than 10 s later, kept on screen; it expires, and its next message comes as a new one; the user closes that one,
+// and it stays closed; its "Retry Sync" resumes the daemon, and the recovery is told anew.
 void TrayAppearanceTest::notificationsTellOfTheMissingTrayAndOfAnErrorInPlace()
 {
     const QString messages[] = {QString(), QStringLiteral("Disk <full> & read-only"), QStringLiteral("Server unreachable")};
@@ -271,7 +216,8 @@ void TrayAppearanceTest::notificationsTellOfTheMissingTrayAndOfAnErrorInPlace()
     startCompanion();
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, waitMs);
     QCOMPARE(shown[0].actions + QStringList(shown[0].summary), QStringList({"default", "Open Tornel", "Tornel is running"}));
-    QCOMPARE(m_companion->runAnother(), 0);
+    QVERIFY(shown[0].urgency == 1 && shown[0].expireTimeout == -1);
+    emit m_notifications.ActionInvoked(uint(shown[0].id), QStringLiteral("default"));
     QTRY_VERIFY_WITH_TIMEOUT(!run(findPanel).isEmpty(), waitMs);
     QVERIFY(isManagedWindow(run(findPanel).toUInt()));
 
@@ -282,14 +228,22 @@ void TrayAppearanceTest::notificationsTellOfTheMissingTrayAndOfAnErrorInPlace()
     QCOMPARE(QStringList({first.summary, first.body}), QStringList({"Sync error", "Disk &lt;full&gt; &amp; read-only"}));
     QCOMPARE(first.actions, QStringList({"default", "Open Tornel", "retry", "Retry Sync"}));
     QVERIFY(first.replacesId == 0 && first.atMs - shown[0].atMs >= 9500);
+    QVERIFY(first.urgency == 1 && first.expireTimeout == 0);
+
+    emit m_notifications.NotificationClosed(uint(first.id), 1);
     error = 2;
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 3, waitMs);
-    QVERIFY(shown[2].body == messages[2] && shown[2].replacesId == first.id && shown[2].atMs - first.atMs >= 9500);
+    QVERIFY(shown[2].body == messages[2] && shown[2].replacesId == 0 && shown[2].atMs - first.atMs >= 9500);
 
-    emit m_notifications.ActionInvoked(first.id, QStringLiteral("retry"));
+    const FakeNotificationServer::Notification second = shown[2];
+    emit m_notifications.NotificationClosed(uint(second.id), 2);
+    error = 1;
+    QTRY_VERIFY_WITH_TIMEOUT(m_notifications.clock.elapsed() > second.atMs + 11000, waitMs);
+    QCOMPARE(shown.size(), 3);
+    emit m_notifications.ActionInvoked(uint(second.id), QStringLiteral("retry"));
     QTRY_VERIFY_WITH_TIMEOUT(daemon.methods().contains(QStringLiteral("resume")), waitMs);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 4, waitMs);
-    QVERIFY(shown[3].summary == u"Syncing works again" && shown[3].replacesId == first.id);
+    QVERIFY(shown[3].summary == u"Syncing works again" && shown[3].replacesId == 0 && shown[3].expireTimeout == -1);
     QVERIFY2(m_companion->endWithSignal(SIGTERM, waitMs), m_companion->standardError().constData());
     QCOMPARE(shown.size(), 4);
 }

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <QVariantMap>
+
+// The desktop's D-Bus services as the tests play them, on a bus of their own.
+
+// Starts a server that prints one line once it serves (Xvfb its display
+// number, dbus-daemon its address) and returns that line.
+QByteArray startServer(QProcess &server, const QString &command);
+
+// A notification server that reads markup and offers actions, and records what it is asked to show.
+class FakeNotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Notification {
+        QStringList sender; // application, icon, desktop entry
+        QString summary, body;
+        QStringList actions;
+        qint64 replacesId, id, atMs;
+        int urgency;       // the hint: 0 low, 1 normal, 2 critical
+        int expireTimeout; // -1: the server's default, 0: never
+    };
+    QList<Notification> shown;
+    QElapsedTimer clock;
+
+    // Serves on the session bus as the desktop's one notification server.
+    bool serve();
+    // The notifications of the sync topic, whose summaries are these.
+    QList<Notification> about(const QStringList &summaries) const;
+
+public slots:
+    QStringList GetCapabilities() { return {QStringLiteral("body-markup"), QStringLiteral("actions")}; }
+    uint Notify(const QString &application, uint replacesId, const QString &icon, const QString &summary,
+                const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout);
+
+signals:
+    void ActionInvoked(uint id, const QString &actionKey);
+    // Reason 1: expired, 2: closed by the user.
+    void NotificationClosed(uint id, uint reason);
+};
+
+// Enough of a StatusNotifierItem watcher for Qt: a host is registered, and
+// items register themselves with their bus name.
+class FakeStatusNotifierWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
+public:
+    bool isHostRegistered() const { return true; }
+    QStringList items;
+
+    // Serves on the session bus, so a tray counts as present.
+    bool serve();
+    void stopServing();
+
+public slots:
+    void RegisterStatusNotifierItem(const QString &service) { items.append(service); }
+};
