@@ -88,7 +88,7 @@ QString ServiceTroubleTest::iconDescription()
     const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
     // (icon name, icon pixmaps, title, description)
     const QDBusArgument toolTip = reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>();
-    QString name, title;
+    QString name, title, description;
     toolTip.beginStructure();
     toolTip >> name;
     toolTip.beginArray();
@@ -100,7 +100,8 @@ QString ServiceTroubleTest::iconDescription()
         toolTip.endStructure();
     }
     toolTip.endArray();
-    toolTip >> title;
+    toolTip >> title >> description;
+    toolTip.endStructure();
     return title;
 }
 
