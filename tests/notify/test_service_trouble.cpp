@@ -37,9 +37,8 @@ private:
     QString iconDescription();
     qint64 stdoutCount(const QByteArray &line) { return m_companion->standardOutput().count(line); }
 
-    QProcess m_xServer;
-    QProcess m_bus;
-    FakeNotificationServer m_notifications;
+    FakeDesktop m_desktop;
+    FakeNotificationServer &m_notifications = m_desktop.notifications;
     FakeStatusNotifierWatcher m_tray;
     std::unique_ptr<CompanionProcess> m_companion;
 };
@@ -47,13 +46,8 @@ private:
 void ServiceTroubleTest::initTestCase()
 {
     // Qt's tray icon speaks to the desktop's tray over the bus on X11, not on the offscreen platform.
-    qputenv("DISPLAY", ':' + startServer(m_xServer, QStringLiteral("Xvfb -displayfd 1 -nolisten tcp -screen 0 640x480x24")));
-    qputenv("DBUS_SESSION_BUS_ADDRESS", startServer(m_bus, QStringLiteral("dbus-daemon --session --nofork --print-address=1")));
-    QVERIFY2(qgetenv("DISPLAY").size() > 1 && QDBusConnection::sessionBus().isConnected(),
-             "no X server or bus (scripts/install-deps installs Xvfb and D-Bus)");
-    // The desktop's settings portal is the test's to play, so the bus starts none installed here.
-    QVERIFY(QDBusConnection::sessionBus().registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
-    QVERIFY(m_notifications.serve() && m_tray.serve());
+    QVERIFY2(m_desktop.start(), "no X server or bus (scripts/install-deps installs Xvfb and D-Bus)");
+    QVERIFY(m_tray.serve());
 }
 
 void ServiceTroubleTest::init()
@@ -71,11 +65,7 @@ void ServiceTroubleTest::cleanup()
 
 void ServiceTroubleTest::startCompanion()
 {
-    QProcessEnvironment environment;
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    for (const QString &name : {QStringLiteral("DISPLAY"), QStringLiteral("DBUS_SESSION_BUS_ADDRESS")})
-        environment.insert(name, qEnvironmentVariable(qPrintable(name)));
-    m_companion->start({}, environment);
+    m_companion->start({}, m_desktop.companionEnvironment());
     QTRY_COMPARE_WITH_TIMEOUT(m_tray.items.size(), 1, waitMs);
 }
 

@@ -3,6 +3,10 @@
 #include <QDBusConnection>
 #include <QDeadlineTimer>
 
+namespace {
+
+// Starts a server that prints one line once it serves (Xvfb its display
+// number, dbus-daemon its address) and returns that line.
 QByteArray startServer(QProcess &server, const QString &command)
 {
     server.startCommand(command);
@@ -10,6 +14,27 @@ QByteArray startServer(QProcess &server, const QString &command)
     while (!server.canReadLine() && server.waitForReadyRead(int(deadline.remainingTime()))) {
     }
     return server.readLine().trimmed();
+}
+
+} // namespace
+
+bool FakeDesktop::start()
+{
+    // -displayfd picks a free display.
+    qputenv("DISPLAY", ':' + startServer(m_xServer, QStringLiteral("Xvfb -displayfd 1 -nolisten tcp -screen 0 640x480x24")));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", startServer(m_bus, QStringLiteral("dbus-daemon --session --nofork --print-address=1")));
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    return qgetenv("DISPLAY").size() > 1 && bus.isConnected() &&
+           bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")) && notifications.serve();
+}
+
+QProcessEnvironment FakeDesktop::companionEnvironment() const
+{
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    for (const QString &name : {QStringLiteral("DISPLAY"), QStringLiteral("DBUS_SESSION_BUS_ADDRESS")})
+        environment.insert(name, qEnvironmentVariable(qPrintable(name)));
+    return environment;
 }
 
 bool FakeNotificationServer::serve()

@@ -3,14 +3,11 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QVariantMap>
 
 // The desktop's D-Bus services as the tests play them, on a bus of their own.
-
-// Starts a server that prints one line once it serves (Xvfb its display
-// number, dbus-daemon its address) and returns that line.
-QByteArray startServer(QProcess &server, const QString &command);
 
 // A notification server that reads markup and offers actions, and records what it is asked to show.
 class FakeNotificationServer : public QObject {
@@ -42,6 +39,24 @@ signals:
     void ActionInvoked(uint id, const QString &actionKey);
     // Reason 1: expired, 2: closed by the user.
     void NotificationClosed(uint id, uint reason);
+};
+
+// An X server and a session bus of the test's own, made this process's
+// DISPLAY and DBUS_SESSION_BUS_ADDRESS, with a notification server on the
+// bus. The desktop's settings portal is the test's to play, so the bus starts
+// none installed here.
+class FakeDesktop {
+public:
+    // True once everything serves.
+    bool start();
+    // What a companion needs to show itself on this desktop.
+    QProcessEnvironment companionEnvironment() const;
+
+    FakeNotificationServer notifications;
+
+private:
+    QProcess m_xServer;
+    QProcess m_bus;
 };
 
 // Enough of a StatusNotifierItem watcher for Qt: a host is registered, and

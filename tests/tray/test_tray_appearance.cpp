@@ -95,22 +95,15 @@ private:
     // On the test's display and bus; it says it waits for a tray.
     void startCompanion();
 
-    QProcess m_xServer;
-    QProcess m_bus;
-    FakeNotificationServer m_notifications;
+    FakeDesktop m_desktop;
+    FakeNotificationServer &m_notifications = m_desktop.notifications;
     std::unique_ptr<CompanionProcess> m_companion;
 };
 
 void TrayAppearanceTest::initTestCase()
 {
-    // -displayfd picks a free display. The watcher registered below must be the only one.
-    qputenv("DISPLAY", ':' + startServer(m_xServer, QStringLiteral("Xvfb -displayfd 1 -nolisten tcp -screen 0 640x480x24")));
-    qputenv("DBUS_SESSION_BUS_ADDRESS", startServer(m_bus, QStringLiteral("dbus-daemon --session --nofork --print-address=1")));
-    QVERIFY2(qgetenv("DISPLAY").size() > 1 && QDBusConnection::sessionBus().isConnected(),
-             "no X server or bus (scripts/install-deps installs Xvfb, D-Bus and xdotool)");
-    // The desktop's settings portal is the test's to play, so the bus starts none installed here.
-    QVERIFY(QDBusConnection::sessionBus().registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
-    QVERIFY(m_notifications.serve());
+    // The watcher registered by a test must be the only one: the bus is the test's own.
+    QVERIFY2(m_desktop.start(), "no X server or bus (scripts/install-deps installs Xvfb, D-Bus and xdotool)");
 }
 
 void TrayAppearanceTest::init()
@@ -121,11 +114,7 @@ void TrayAppearanceTest::init()
 
 void TrayAppearanceTest::startCompanion()
 {
-    QProcessEnvironment environment;
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    for (const QString &name : {QStringLiteral("DISPLAY"), QStringLiteral("DBUS_SESSION_BUS_ADDRESS")})
-        environment.insert(name, qEnvironmentVariable(qPrintable(name)));
-    m_companion->start({}, environment);
+    m_companion->start({}, m_desktop.companionEnvironment());
     QTRY_VERIFY_WITH_TIMEOUT(m_companion->standardError().contains("waiting for a system tray"), waitMs);
 }
 
