@@ -1,4 +1,5 @@
 #include "app/app_delegate.h"
+#include "daemon/standard_output.h"
 #include "app/single_instance.h"
 #include "app/termination_signals.h"
 #include "app/tornel_app.h"
@@ -9,14 +10,31 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+
 namespace {
 
 Q_LOGGING_CATEGORY(lcApp, "tornel.app")
+
+// A launcher may start us with standard input, output or error closed. The
+// next descriptor opened (the X server's connection, a socket) would then
+// take that number, and our output would be written into it.
+void keepStandardDescriptorsTaken()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd)
+            return; // nothing sensible left to do; the lowest free number was not fd
+    }
+}
+
+// How long the last lines may take to reach a slow reader of standard output at the end.
+constexpr std::chrono::seconds lastOutputGrace{1};
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    keepStandardDescriptorsTaken();
     // "tornel.tray: waiting for a system tray ...": the category names the
     // part that speaks, and is what QT_LOGGING_RULES filters by.
     qSetMessagePattern(QStringLiteral("%{if-category}%{category}: %{endif}%{message}"));
@@ -55,5 +73,7 @@ int main(int argc, char *argv[])
         if (PopoverHost *popover = delegate.popover())
             popover->open();
     });
-    return app.run(delegate);
+    const int status = app.run(delegate);
+    StandardOutput::flush(lastOutputGrace);
+    return status;
 }

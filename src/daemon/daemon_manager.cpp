@@ -2,6 +2,7 @@
 
 #include "daemon/child_process.h"
 #include "daemon/output_reader.h"
+#include "daemon/standard_output.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -95,7 +96,7 @@ struct DaemonManager::Session {
 };
 
 DaemonManager::DaemonManager(QObject *parent)
-    : DaemonManager(&DaemonManager::writeToStandardOutput, [] { return std::chrono::steady_clock::now(); }, parent)
+    : DaemonManager(&StandardOutput::write, [] { return std::chrono::steady_clock::now(); }, parent)
 {
 }
 
@@ -225,23 +226,6 @@ QString DaemonManager::daemonPath() const
             return candidate;
     }
     return executableOnPath();
-}
-
-void DaemonManager::writeToStandardOutput(const QByteArray &message)
-{
-    const char *data = message.constData();
-    size_t left = size_t(message.size());
-    // Loops only when a full pipe takes part of a long line.
-    while (left > 0) {
-        const ssize_t written = ::write(STDOUT_FILENO, data, left);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        data += written;
-        left -= size_t(written);
-    }
 }
 
 void DaemonManager::supervise(std::shared_ptr<Shared> shared, std::shared_ptr<Session> session)

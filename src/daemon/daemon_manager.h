@@ -82,9 +82,6 @@ public:
     static constexpr qsizetype recentOutputLines = 10;
     QStringList recentOutput() const;
 
-    // One write(2) per message, so lines from several threads never interleave.
-    static void writeToStandardOutput(const QByteArray &message);
-
 signals:
     // Each successful launch, the first and every relaunch.
     void daemonLaunched();

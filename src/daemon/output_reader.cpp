@@ -1,5 +1,6 @@
 #include "daemon/output_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -30,6 +31,29 @@ qsizetype cutBetweenCharacters(const QByteArray &bytes, qsizetype limit)
     return cut < limit && isLeadByte(bytes.at(cut)) ? cut : limit;
 }
 
+// Controls other than tab as visible escapes (\x1b, \u009b), so nothing the
+// daemon prints reaches a terminal as a control sequence.
+QString withVisibleControls(const QString &text)
+{
+    const auto isControl = [](QChar c) {
+        const char16_t code = c.unicode();
+        return (code < 0x20 && code != u'\t') || (code >= 0x7F && code <= 0x9F);
+    };
+    if (std::none_of(text.begin(), text.end(), isControl))
+        return text;
+    QString shown;
+    shown.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        if (!isControl(c))
+            shown += c;
+        else if (c.unicode() < 0x80)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return shown;
+}
+
 } // namespace
 
 QStringList OutputLineSplitter::feed(QByteArrayView chunk)
@@ -37,7 +61,7 @@ QStringList OutputLineSplitter::feed(QByteArrayView chunk)
     QStringList lines;
     for (qsizetype lineFeed = chunk.indexOf('\n'); lineFeed >= 0; lineFeed = chunk.indexOf('\n')) {
         hold(chunk.first(lineFeed), lines);
-        lines.append(takeHeld(m_held.size()));
+        lines.append(takeHeld(m_held.size(), true));
         chunk = chunk.sliced(lineFeed + 1);
     }
     hold(chunk, lines);
@@ -48,19 +72,23 @@ std::optional<QString> OutputLineSplitter::finish()
 {
     if (m_held.isEmpty())
         return std::nullopt;
-    return takeHeld(m_held.size());
+    return takeHeld(m_held.size(), false);
 }
 
 void OutputLineSplitter::hold(QByteArrayView bytes, QStringList &lines)
 {
     m_held.append(bytes);
     while (m_held.size() > maxLineBytes)
-        lines.append(takeHeld(cutBetweenCharacters(m_held, maxLineBytes)));
+        lines.append(takeHeld(cutBetweenCharacters(m_held, maxLineBytes), false));
 }
 
-QString OutputLineSplitter::takeHeld(qsizetype size)
+QString OutputLineSplitter::takeHeld(qsizetype size, bool endsLine)
 {
-    const QString text = QString::fromUtf8(QByteArrayView(m_held).first(size));
+    QByteArrayView bytes = QByteArrayView(m_held).first(size);
+    // A line ended by CR LF ends where its line feed is.
+    if (endsLine && bytes.endsWith('\r'))
+        bytes.chop(1);
+    const QString text = withVisibleControls(QString::fromUtf8(bytes));
     m_held.remove(0, size);
     return text;
 }

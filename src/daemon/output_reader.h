@@ -12,7 +12,10 @@
 // Turns a byte stream that arrives in arbitrary pieces into whole text lines.
 // A partial line is held until its line feed arrives or the stream ends, so a
 // line or a character split between reads comes out whole. Lines are decoded
-// as UTF-8 with invalid bytes replaced by U+FFFD. A line longer than
+// as UTF-8 with invalid bytes replaced by U+FFFD, and control characters
+// other than tab come out as visible escapes (\x1b, \u009b), so the lines
+// are safe to echo on a terminal; a CR before the line feed is dropped with
+// it. A line longer than
 // `maxLineBytes` comes out in pieces of at most that size, cut between
 // characters, so output without line feeds cannot grow the held bytes.
 class OutputLineSplitter {
@@ -26,7 +29,8 @@ public:
 
 private:
     void hold(QByteArrayView bytes, QStringList &lines);
-    QString takeHeld(qsizetype size);
+    // `endsLine`: the bytes are a whole line, whose line feed was found.
+    QString takeHeld(qsizetype size, bool endsLine);
 
     QByteArray m_held;
 };

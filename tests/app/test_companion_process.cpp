@@ -6,18 +6,24 @@
 #include <QDir>
 #include <QLocalServer>
 #include <QLockFile>
+#include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
 #include <memory>
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int waitMs = 15000;
+// How long the companion waits for the daemon to end after SIGTERM.
+constexpr int daemonStopGraceMs = 5000;
 
 QStringList entriesOf(const QString &directory)
 {
@@ -47,6 +53,7 @@ class CompanionProcessTest : public QObject {
     Q_OBJECT
 private slots:
     void init();
+    void quitsInTimeWhileStandardOutputStalls();
     void pollsAndStopsInOrderOnSignal_data();
     void pollsAndStopsInOrderOnSignal();
     void launchedDaemonsInheritNothing();
@@ -80,6 +87,24 @@ void CompanionProcessTest::pollsAndStopsInOrderOnSignal_data()
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGINT") << SIGINT;
     QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+// A reader of standard output that never reads (a terminal paused with
+// Ctrl-S, a stalled logger) holds up neither supervision nor quitting.
+void CompanionProcessTest::quitsInTimeWhileStandardOutputStalls()
+{
+    const QString fifo = m_companion->homePath(QStringLiteral("stalled"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    const auto closeReader = qScopeGuard([reader] { ::close(reader); });
+    QVERIFY(m_companion->installStandInDaemon("(while :; do echo 'a daemon that talks a lot'; done) &"));
+    m_companion->process().setStandardOutputFile(fifo);
+    m_companion->start();
+    QTest::qWait(3000); // the pipe is full long before
+    QElapsedTimer quitting;
+    quitting.start();
+    QVERIFY2(m_companion->endWithSignal(SIGTERM, 10000), m_companion->standardError().constData());
+    QVERIFY2(quitting.elapsed() < daemonStopGraceMs + 2000, qPrintable(QString::number(quitting.elapsed())));
 }
 
 void CompanionProcessTest::pollsAndStopsInOrderOnSignal()

@@ -239,6 +239,9 @@ private slots:
         row("invalid bytes replaced", {"bad\xFF\xFEx\n"}, {u"bad\uFFFD\uFFFDx"_s});
         row("character cut short by the line feed", {"a\xE2\x82\nb\n"}, {u"a\uFFFD\uFFFD"_s, u"b"_s});
         row("invalid partial line at the end", {"x\xC3"}, {}, u"x\uFFFD"_s);
+        // Nothing the daemon prints drives a terminal; tabs and a CR LF line end are no controls.
+        row("controls as escapes", {"\x1b]52;c;aGk=\x07ti\ttle\r\n", "fake\r[daemon] Stopped\n", "\xC2\x9B" "6n\x7f"},
+            {u"\\x1b]52;c;aGk=\\x07ti\ttle"_s, u"fake\\x0d[daemon] Stopped"_s}, u"\\u009b6n\\x7f"_s);
         // A long line comes out in bounded pieces while it is read, not held until its end.
         const qsizetype bound = OutputLineSplitter::maxLineBytes;
         row("long line without a line feed", QByteArrayList(25, QByteArray(4096, 'x')), {QString(bound, u'x')},

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <chrono>
+
+// The companion's standard output, written by a thread of its own: a reader
+// that stalls (a terminal paused with Ctrl-S, a pipe or logger nobody reads)
+// holds up neither the daemon's supervision nor quitting. What cannot be
+// written yet waits, up to `capacity` bytes; beyond that the oldest whole
+// messages are dropped, and one "[daemon] N lines dropped" note takes their
+// place. Messages from several threads go out whole, in the order given.
+namespace StandardOutput {
+
+inline constexpr qsizetype capacity = 1024 * 1024;
+
+// Queues `message` (its line feed included) and returns at once.
+void write(const QByteArray &message);
+// Waits until everything queued is written, or `limit` has passed.
+void flush(std::chrono::milliseconds limit);
+
+} // namespace StandardOutput
