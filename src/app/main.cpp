@@ -1,7 +1,7 @@
 #include "app/app_delegate.h"
 #include "app/single_instance.h"
-#include "app/termination_signals.h"
 #include "app/tornel_app.h"
+#include "platform/termination_signals.h"
 #include "tray/popover_host.h"
 #include "tray/tray_status_item.h"
 
