@@ -2,6 +2,20 @@
 
 #include <QPointer>
 
+namespace {
+
+// Notifications that have no desktop service to show them are the status item's messages.
+template <typename Shown>
+void showMessagesOn(Shown &notifications, StatusItem &item)
+{
+    if constexpr (std::is_same_v<Shown, TrayNotifications>) {
+        QObject::connect(&notifications, &Shown::messageReady, &item, &StatusItem::showMessage);
+        QObject::connect(&item, &StatusItem::messageClicked, &notifications, &Shown::messageClicked);
+    }
+}
+
+} // namespace
+
 AppDelegate::AppDelegate(StatusItemFactory makeStatusItem, QObject *parent)
     : QObject(parent), m_makeStatusItem(std::move(makeStatusItem))
 {
@@ -61,13 +75,14 @@ void AppDelegate::installNotifications()
     const auto observe = [this] { m_notifications.statusObserved(m_syncState.status(), m_syncState.errorMessage()); };
     connect(&m_syncState, &SyncState::statusChanged, &m_notifications, observe);
     connect(&m_syncState, &SyncState::errorMessageChanged, &m_notifications, observe);
-    connect(&m_daemonManager, &DaemonManager::gaveUp, &m_notifications, &DesktopNotifications::serviceGaveUp);
+    connect(&m_daemonManager, &DaemonManager::gaveUp, &m_notifications, &Notifications::serviceGaveUp);
     connect(&m_daemonManager, &DaemonManager::daemonNotFound, &m_notifications,
-            &DesktopNotifications::serviceNotFound);
+            &Notifications::serviceNotFound);
     connect(&m_daemonManager, &DaemonManager::launchFailed, &m_notifications,
-            &DesktopNotifications::serviceNotLaunched);
-    connect(&m_notifications, &DesktopNotifications::retryRequested, &m_syncState, &SyncState::resume);
-    connect(&m_notifications, &DesktopNotifications::openPanelRequested, m_popover.get(), &PopoverHost::open);
+            &Notifications::serviceNotLaunched);
+    connect(&m_notifications, &Notifications::retryRequested, &m_syncState, &SyncState::resume);
+    connect(&m_notifications, &Notifications::openPanelRequested, m_popover.get(), &PopoverHost::open);
+    showMessagesOn(m_notifications, *m_statusItem);
 }
 
 void AppDelegate::followTrayPresence()

@@ -2,6 +2,7 @@
 #include "app/single_instance.h"
 #include "app/tornel_app.h"
 #include "platform/termination_signals.h"
+#include "tray/app_activation.h"
 #include "tray/popover_host.h"
 #include "tray/tray_status_item.h"
 
@@ -43,6 +44,8 @@ int main(int argc, char *argv[])
     case SingleInstance::Claim::Primary:
         break;
     }
+
+    AppActivation::hideFromDock();
 
     // Ctrl-C, SIGTERM and the end of the session take the path of "Quit Tornel".
     TerminationSignals termination;
