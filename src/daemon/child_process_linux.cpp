@@ -38,7 +38,7 @@ bool installAs(int fd, int target)
 void resetInheritedState()
 {
     if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-        rlimit limit {};
+        rlimit limit{};
         const int highest = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
             ? int(std::min<rlim_t>(limit.rlim_cur, 65536))
             : 65536;

@@ -101,7 +101,7 @@ ChildProcess::LaunchResult ChildProcess::launchBySpawn(const QString &path)
     // Waits without reaping: only waitForExit reaps, under the lock that
     // `signal` takes, so the PID cannot pass to another process meanwhile.
     child->m_exitWaiter = std::thread([pid, notify = exited[1]] {
-        siginfo_t info {};
+        siginfo_t info{};
         while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
         }
         ::close(notify);

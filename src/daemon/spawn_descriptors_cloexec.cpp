@@ -9,7 +9,7 @@ int closeDescriptorsAbove2(posix_spawnattr_t &, short &, posix_spawn_file_action
 {
     // The companion makes its own descriptors close-on-exec; this catches
     // those it inherited or a library opened without the flag.
-    rlimit limit {};
+    rlimit limit{};
     const int highest = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
         ? int(std::min<rlim_t>(limit.rlim_cur, 65536))
         : 65536;

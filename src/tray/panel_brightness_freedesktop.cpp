@@ -49,8 +49,8 @@ private:
         qRegisterMetaType<QDBusVariant>();
         bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"), this,
                     SLOT(settingChanged(QString,QString,QDBusVariant)));
-        QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface,
-                                                           QStringLiteral("Read"));
+        QDBusMessage read =
+            QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface, QStringLiteral("Read"));
         read << appearanceGroup << colorSchemeKey;
         // Not waited for: the bus may first have to start the portal. Until it
         // answers, the icons are drawn to read on any panel.

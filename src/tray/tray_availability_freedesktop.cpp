@@ -19,9 +19,8 @@ constexpr int queryTimeoutMs = 2000;
 // host (the panel that draws the items).
 bool statusNotifierHostRegistered()
 {
-    QDBusMessage get = QDBusMessage::createMethodCall(watcherService, watcherPath,
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << watcherInterface << QStringLiteral("IsStatusNotifierHostRegistered");
     const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, queryTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())

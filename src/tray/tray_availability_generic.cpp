@@ -4,7 +4,6 @@
 
 TrayAvailability::TrayAvailability(QObject *parent)
     : QObject(parent), m_available(QSystemTrayIcon::isSystemTrayAvailable())
-{
-}
+{}
 
 #include "moc_tray_availability.cpp"
