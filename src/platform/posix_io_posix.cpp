@@ -8,7 +8,7 @@
 
 namespace {
 
-// macOS has no MSG_NOSIGNAL; there the socket itself is told (SO_NOSIGPIPE).
+// Where send(2) has no MSG_NOSIGNAL (older macOS), the socket itself is told (SO_NOSIGPIPE).
 #ifdef MSG_NOSIGNAL
 constexpr int noSignalFlag = MSG_NOSIGNAL;
 #else
@@ -26,14 +26,15 @@ bool keepsSigpipeAway(int fd)
 #endif
 }
 
+// Set either way: on BSD and macOS an accepted socket inherits the
+// listening socket's O_NONBLOCK, on Linux it does not.
 bool setFlags(int fd, PosixIo::Blocking blocking)
 {
     if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0)
         return false;
-    if (blocking == PosixIo::Blocking::yes)
-        return true;
     const int flags = ::fcntl(fd, F_GETFL);
-    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+    const int wanted = blocking == PosixIo::Blocking::no ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+    return flags >= 0 && (wanted == flags || ::fcntl(fd, F_SETFL, wanted) == 0);
 }
 
 // Closes `fd` when `ready` is false, keeping the errno of the failed step.
