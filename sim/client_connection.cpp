@@ -1,5 +1,6 @@
 #include "client_connection.h"
 
+#include "platform/posix_io.h"
 #include "request_handler.h"
 #include "sim_log.h"
 
@@ -122,8 +123,8 @@ void ClientConnection::writeNextPiece()
 void ClientConnection::writePending()
 {
     while (m_written < m_writing.size()) {
-        const ssize_t n = ::send(m_fd, m_writing.constData() + m_written, size_t(m_writing.size() - m_written),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = PosixIo::sendNoSignal(m_fd, m_writing.constData() + m_written,
+                                                size_t(m_writing.size() - m_written), MSG_DONTWAIT);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && wouldBlock(errno)) {

@@ -1,6 +1,6 @@
 // tornel-sync: a stand-in sync daemon, so the companion can be run and tested
 // on a machine without the real one. See README.md.
-#include "app/termination_signals.h"
+#include "platform/termination_signals.h"
 #include "fault_injector.h"
 #include "request_handler.h"
 #include "sim_config.h"

@@ -1,5 +1,6 @@
 #include "socket_server.h"
 
+#include "platform/posix_io.h"
 #include "sim_log.h"
 
 #include <QFile>
@@ -57,7 +58,7 @@ std::optional<QString> SocketServer::listen(const QString &socketPath)
     if (auto failure = clearStaleSocket())
         return failure;
 
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = PosixIo::unixStreamSocket(PosixIo::Blocking::no);
     if (fd < 0)
         return u"cannot create a socket: %1"_s.arg(systemError());
     // Only the user may connect: the socket carries their password.
@@ -116,7 +117,7 @@ std::optional<QString> SocketServer::clearStaleSocket() const
     // A socket file nobody listens on is left over from a daemon that died.
     sockaddr_un address;
     fillAddress(address, path);
-    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int probe = PosixIo::unixStreamSocket();
     if (probe < 0)
         return u"cannot create a socket: %1"_s.arg(systemError());
     // A daemon whose backlog is full would otherwise keep us waiting here.
@@ -138,7 +139,7 @@ std::optional<QString> SocketServer::clearStaleSocket() const
 void SocketServer::acceptPending()
 {
     for (;;) {
-        const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = PosixIo::acceptConnection(m_fd, PosixIo::Blocking::no);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;

@@ -3,6 +3,20 @@
 #include <QPointer>
 #include <QStringList>
 
+namespace {
+
+// Notifications that have no desktop service to show them are the status item's messages.
+template <typename Shown>
+void showMessagesOn(Shown &notifications, StatusItem &item)
+{
+    if constexpr (std::is_same_v<Shown, TrayNotifications>) {
+        QObject::connect(&notifications, &Shown::messageReady, &item, &StatusItem::showMessage);
+        QObject::connect(&item, &StatusItem::messageClicked, &notifications, &Shown::messageClicked);
+    }
+}
+
+} // namespace
+
 AppDelegate::AppDelegate(StatusItemFactory makeStatusItem, QObject *parent)
     : QObject(parent), m_makeStatusItem(std::move(makeStatusItem))
 {
@@ -70,13 +84,13 @@ void AppDelegate::installNotifications()
     connect(&m_daemonManager, &DaemonManager::daemonEnded, &m_notifications,
             [this, lastOutputLine] { m_notifications.serviceEnded(lastOutputLine()); });
     connect(&m_daemonManager, &DaemonManager::daemonNotFound, &m_notifications,
-            &DesktopNotifications::serviceNotFound);
+            &Notifications::serviceNotFound);
     connect(&m_daemonManager, &DaemonManager::launchFailed, &m_notifications,
-            &DesktopNotifications::serviceNotLaunched);
-    connect(&m_notifications, &DesktopNotifications::retryRequested, &m_syncState, &SyncState::resume);
-    connect(&m_notifications, &DesktopNotifications::restartServiceRequested, &m_daemonManager,
-            &DaemonManager::restart);
-    connect(&m_notifications, &DesktopNotifications::openPanelRequested, m_popover.get(), &PopoverHost::open);
+            &Notifications::serviceNotLaunched);
+    connect(&m_notifications, &Notifications::retryRequested, &m_syncState, &SyncState::resume);
+    connect(&m_notifications, &Notifications::restartServiceRequested, &m_daemonManager, &DaemonManager::restart);
+    connect(&m_notifications, &Notifications::openPanelRequested, m_popover.get(), &PopoverHost::open);
+    showMessagesOn(m_notifications, *m_statusItem);
 }
 
 void AppDelegate::followTrayPresence()

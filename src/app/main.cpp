@@ -1,8 +1,9 @@
 #include "app/app_delegate.h"
 #include "daemon/standard_output.h"
 #include "app/single_instance.h"
-#include "app/termination_signals.h"
 #include "app/tornel_app.h"
+#include "platform/termination_signals.h"
+#include "tray/app_activation.h"
 #include "tray/popover_host.h"
 #include "tray/tray_status_item.h"
 
@@ -61,6 +62,8 @@ int main(int argc, char *argv[])
     case SingleInstance::Claim::Primary:
         break;
     }
+
+    AppActivation::hideFromDock();
 
     // Ctrl-C, SIGTERM and the end of the session take the path of "Quit Tornel".
     TerminationSignals termination;

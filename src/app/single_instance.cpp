@@ -1,5 +1,7 @@
 #include "app/single_instance.h"
 
+#include "platform/posix_io.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QLockFile>
@@ -85,7 +87,7 @@ private:
         m_readable.setEnabled(false);
         deleteLater();
         if (line == openPanelRequest) {
-            (void)!::send(m_fd, acknowledgement.constData(), size_t(acknowledgement.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+            (void)!PosixIo::sendNoSignal(m_fd, acknowledgement.constData(), size_t(acknowledgement.size()), MSG_DONTWAIT);
             m_onRequest();
         }
     }
@@ -138,7 +140,7 @@ SingleInstance::Claim SingleInstance::claim()
     }
 
     // Not blocking: a companion whose queue of connections is full does not answer either.
-    const int running = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int running = PosixIo::unixStreamSocket(PosixIo::Blocking::no);
     const int connected = running < 0 ? -1 : ::connect(running, reinterpret_cast<const sockaddr *>(&address), sizeof address);
     const int error = errno;
     if (connected == 0) {
@@ -167,7 +169,7 @@ SingleInstance::Claim SingleInstance::claim()
 
 bool SingleInstance::askToOpenPanel(int running)
 {
-    if (::send(running, openPanelRequest.constData(), size_t(openPanelRequest.size()), MSG_NOSIGNAL)
+    if (PosixIo::sendNoSignal(running, openPanelRequest.constData(), size_t(openPanelRequest.size()))
         != openPanelRequest.size())
         return false;
     const QDeadlineTimer deadline(answerWaitMs);
@@ -195,7 +197,7 @@ bool SingleInstance::listen(const QString &path)
     // No one listens: whatever is left at the path is from a companion that
     // ended without cleaning up.
     ::unlink(address.sun_path);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int fd = PosixIo::unixStreamSocket(PosixIo::Blocking::no);
     if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
         || ::listen(fd, SOMAXCONN) != 0) {
         m_error = QStringLiteral("cannot listen at %1: %2").arg(path, systemError(errno));
@@ -213,7 +215,7 @@ bool SingleInstance::listen(const QString &path)
 void SingleInstance::acceptPeers()
 {
     int peer;
-    while ((peer = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0)
+    while ((peer = PosixIo::acceptConnection(m_listenFd, PosixIo::Blocking::no)) >= 0)
         new Peer(peer, [this] { emit openPanelRequested(); }, this);
 }
 

@@ -231,7 +231,7 @@ QString DaemonManager::daemonPath() const
 void DaemonManager::supervise(std::shared_ptr<Shared> shared, std::shared_ptr<Session> session)
 {
     // One thread reads the output and notices the exit, by polling the pipe
-    // and the process's pidfd together.
+    // and the process's exit descriptor together.
     ChildProcess &process = *session->process;
     OutputReader reader(process.outputFd(), [&shared](const QString &line) {
         shared->keepOutputLine(line);

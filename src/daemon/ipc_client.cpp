@@ -1,5 +1,7 @@
 #include "daemon/ipc_client.h"
 
+#include "platform/posix_io.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QJsonArray>
@@ -201,7 +203,7 @@ IPCResult IPCClient::sendSync(Shared &shared, const QString &method, const std::
 {
     const qint64 id = ++shared.requestId;
 
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = PosixIo::unixStreamSocket();
     if (fd < 0)
         return IPCError{QCoreApplication::translate("IPCClient", "Failed to create socket")};
     SocketCloser closer(fd);
@@ -218,8 +220,8 @@ IPCResult IPCClient::sendSync(Shared &shared, const QString &method, const std::
     QByteArray request = QJsonDocument(envelope).toJson(QJsonDocument::Compact);
     request.append('\n');
 
-    // MSG_NOSIGNAL: a daemon that closed early must not kill us with SIGPIPE.
-    const ssize_t sent = ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+    // A daemon that closed early must not kill us with SIGPIPE.
+    const ssize_t sent = PosixIo::sendNoSignal(fd, request.constData(), size_t(request.size()));
     if (sent != ssize_t(request.size()))
         return IPCError{QCoreApplication::translate("IPCClient", "Failed to send request")};
 

@@ -49,8 +49,8 @@ private:
             m_changed.wait(lock, [this] { return !m_queued.empty(); });
             QByteArray message;
             if (m_dropped > 0) {
-                message = QByteArrayLiteral("[daemon] ") + QByteArray::number(m_dropped) +
-                          QByteArrayLiteral(" lines dropped: standard output was not read\n");
+                message = QByteArrayLiteral("[daemon] ") + QByteArray::number(m_dropped)
+                    + QByteArrayLiteral(" lines dropped: standard output was not read\n");
                 m_dropped = 0;
             } else {
                 message = m_queued.front();

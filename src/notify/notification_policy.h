@@ -39,10 +39,9 @@ struct Notice {
 // waits `errorHold` (two polls), so an error over by then tells nothing, then
 // follows the daemon's message until the user closes it (one that expired
 // comes back with the next message); synced ends it with a notice that
-// syncing works again, if the user was told of the failure. The status first found at start-up, and syncing, paused or logged
-// out, tell nothing. At most one notice goes out per `minimumGap`: within a
-// topic the latest waiting notice wins; across topics the one waiting longer
-// goes first.
+// syncing works again, if the user was told of the failure. The status first found at start-up, and syncing, paused or
+// logged out, tell nothing. At most one notice goes out per `minimumGap`: within a topic the latest waiting notice
+// wins; across topics the one waiting longer goes first.
 class NotificationPolicy {
     Q_DECLARE_TR_FUNCTIONS(NotificationPolicy)
 

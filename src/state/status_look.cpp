@@ -11,7 +11,8 @@ StatusLook statusLook(SyncStatus status)
         return {QCoreApplication::translate("SyncState", "Syncing..."), QStringLiteral("arrow.triangle.2.circlepath"),
                 QCoreApplication::translate("StatusLook", "Tornel — Syncing"), blue, blue};
     case SyncStatus::synced:
-        return {QCoreApplication::translate("SyncState", "All files up to date"), QStringLiteral("checkmark.circle.fill"),
+        return {QCoreApplication::translate("SyncState", "All files up to date"),
+                QStringLiteral("checkmark.circle.fill"),
                 QCoreApplication::translate("StatusLook", "Tornel — Up to date"), green, green};
     case SyncStatus::paused:
         return {QCoreApplication::translate("SyncState", "Sync paused"), QStringLiteral("pause.circle.fill"),

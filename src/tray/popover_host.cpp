@@ -1,5 +1,6 @@
 #include "tray/popover_host.h"
 
+#include "tray/app_activation.h"
 #include "views/accessible_role.h"
 #include "views/menu_bar_view.h"
 
@@ -112,6 +113,7 @@ void PopoverHost::toggle()
 
 void PopoverHost::open()
 {
+    AppActivation::activate();
     if (!isVisible())
         showAnchored();
     // So the panel's fields take typing at once.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/panel_style.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -51,7 +53,7 @@ class PopoverHost : public QWidget {
 public:
     using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
 
-    static constexpr QSize contentSize{320, 400};
+    static constexpr QSize contentSize{panelWidth, 400};
 
     PopoverHost(SyncState &syncState, DaemonManager &daemonManager, SteadyClock clock = &std::chrono::steady_clock::now,
                 QWidget *parent = nullptr);

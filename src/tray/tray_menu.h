@@ -4,31 +4,12 @@
 
 #include <QList>
 #include <QObject>
-#include <QString>
-
-#include <optional>
 
 class DaemonManager;
 class PopoverHost;
 class QAction;
 class QMenu;
 class SyncState;
-
-// Whether Tornel starts when the user logs in: a desktop entry named after
-// the application's desktop file in the user's autostart folder
-// ($XDG_CONFIG_HOME/autostart, by default ~/.config/autostart), which the
-// desktop runs at login unless it says Hidden=true.
-namespace StartAtLogin {
-
-QString entryPath();
-bool isEnabled();
-// Writes the entry (atomically) or removes it; the reason when that failed.
-std::optional<QString> setEnabled(bool enabled);
-// What the entry runs: the installed program by name when PATH finds this
-// very program, else its absolute path (a build tree), quoted for Exec.
-QString execLine(const QString &programPath, const QString &pathVariable);
-
-} // namespace StartAtLogin
 
 // Fills the tray icon's context menu: "Open Tornel", the panel's commands
 // for the current status, a separator, "Start at Login" and "Quit Tornel".

@@ -2,6 +2,7 @@
 
 #include "views/symbols.h"
 
+#include <QCursor>
 #include <QIconEngine>
 #include <QMenu>
 #include <QPainter>
@@ -9,6 +10,8 @@
 #include <QTimer>
 
 #include <algorithm>
+
+Q_LOGGING_CATEGORY(lcTray, "tornel.tray")
 
 namespace {
 
@@ -130,10 +133,16 @@ StatusIcon statusIcon(SyncStatus status)
     return {look.symbol, look.trayDescription, look.trayColor};
 }
 
-QIcon trayIcon(const StatusIcon &icon, Brightness brightness)
+QIcon trayIcon(const StatusIcon &icon, Brightness brightness, const StatusItemStyle &style)
 {
     if (!Symbols::exists(icon.symbol))
         return {};
+    if (style.neutralIconsAreTemplates && (!icon.color || *icon.color == NamedColor::secondaryLabel)) {
+        // Only the image's coverage counts; the menu bar chooses the colour.
+        QIcon mask(new SymbolIconEngine(icon.symbol, Qt::black, QColor()));
+        mask.setIsMask(true);
+        return mask;
+    }
     const Shades tint = shades(icon.color.value_or(NamedColor::primaryLabel));
     // Filled symbols keep their bright hue on any panel: where it may be
     // light, a dark rim outlines them and draws their marks. Line symbols are
@@ -148,7 +157,24 @@ QIcon trayIcon(const StatusIcon &icon, Brightness brightness)
     return QIcon(new SymbolIconEngine(icon.symbol, fill, QColor()));
 }
 
-TrayStatusItem::TrayStatusItem(QObject *parent) : StatusItem(parent)
+ClickAction clickAction(QSystemTrayIcon::ActivationReason reason, const StatusItemStyle &style)
+{
+    switch (reason) {
+    // A second press soon after the first arrives as a double click.
+    case QSystemTrayIcon::Trigger:
+    case QSystemTrayIcon::DoubleClick:
+        return ClickAction::togglePanel;
+    case QSystemTrayIcon::Context:
+        // Elsewhere the tray opens the menu it was given by itself.
+        return style.menuOnSecondaryClickOnly ? ClickAction::openMenu : ClickAction::none;
+    case QSystemTrayIcon::MiddleClick:
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+    return ClickAction::none;
+}
+
+TrayStatusItem::TrayStatusItem(StatusItemStyle style, QObject *parent) : StatusItem(parent), m_style(style)
 {
     connect(&m_trayAvailability, &TrayAvailability::trayAvailable, this, &TrayStatusItem::updateTrayIcon);
     connect(&m_trayAvailability, &TrayAvailability::trayAvailable, this, &StatusItem::trayAppeared);
@@ -177,8 +203,30 @@ void TrayStatusItem::setIcon(const StatusIcon &icon)
 void TrayStatusItem::setContextMenu(QMenu *menu)
 {
     m_contextMenu = menu;
-    if (m_trayIcon)
+    if (m_trayIcon && !m_style.menuOnSecondaryClickOnly)
         m_trayIcon->setContextMenu(menu);
+}
+
+void TrayStatusItem::showMessage(const QString &title, const QString &text, bool critical)
+{
+    // Without a tray there is no icon to show it beside; the panel still tells.
+    if (m_trayIcon)
+        m_trayIcon->showMessage(title, text, critical ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information);
+}
+
+void TrayStatusItem::activated(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (clickAction(reason, m_style)) {
+    case ClickAction::togglePanel:
+        emit clicked();
+        break;
+    case ClickAction::openMenu:
+        if (m_contextMenu)
+            m_contextMenu->popup(QCursor::pos());
+        break;
+    case ClickAction::none:
+        break;
+    }
 }
 
 void TrayStatusItem::updateTrayIcon()
@@ -187,16 +235,14 @@ void TrayStatusItem::updateTrayIcon()
         return;
     if (!m_trayIcon) {
         m_trayIcon = new QSystemTrayIcon(this);
-        m_trayIcon->setContextMenu(m_contextMenu);
-        connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            // A second press soon after the first arrives as a double click.
-            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-                emit clicked();
-        });
+        if (!m_style.menuOnSecondaryClickOnly)
+            m_trayIcon->setContextMenu(m_contextMenu);
+        connect(m_trayIcon, &QSystemTrayIcon::activated, this, &TrayStatusItem::activated);
+        connect(m_trayIcon, &QSystemTrayIcon::messageClicked, this, &StatusItem::messageClicked);
     }
 
     // An unknown symbol leaves the item without an image rather than a wrong one.
-    m_trayIcon->setIcon(trayIcon(*m_icon, m_panelBrightness.brightness()));
+    m_trayIcon->setIcon(trayIcon(*m_icon, m_panelBrightness.brightness(), m_style));
     // Trays read the tooltip as the item's name for assistive technology;
     // QSystemTrayIcon has no separate accessible name.
     m_trayIcon->setToolTip(m_icon->description);

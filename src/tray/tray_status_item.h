@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tray/panel_brightness.h"
+#include "tray/status_item_style.h"
 #include "tray/tray_availability.h"
 #include "views/panel_style.h"
 
@@ -14,7 +15,6 @@
 #include <optional>
 
 class QMenu;
-class QSystemTrayIcon;
 
 // What the status item shows: a symbol, the description read for it (tooltip
 // and accessible name), and the colour it is tinted with.
@@ -33,8 +33,9 @@ StatusIcon statusIcon(SyncStatus status);
 
 // The image the tray is handed for `icon` on a panel of that brightness, in
 // colours of its own rather than the application's: the panel is the
-// desktop's. Null for an unknown symbol.
-QIcon trayIcon(const StatusIcon &icon, Brightness brightness);
+// desktop's. A template image for an icon without a state colour where the
+// style says so. Null for an unknown symbol.
+QIcon trayIcon(const StatusIcon &icon, Brightness brightness, const StatusItemStyle &style = {});
 
 // The companion's presence in the desktop's tray: one icon with a
 // description, a click, and (for the panel) a context menu.
@@ -48,10 +49,15 @@ public:
     virtual void setContextMenu(QMenu *menu) = 0;
     // The icon's rectangle on screen; empty when the tray does not say.
     virtual QRect geometry() const = 0;
+    // A message next to the icon, for notifications where the desktop has no
+    // service of its own for them (see TrayNotifications).
+    virtual void showMessage(const QString &title, const QString &text, bool critical) = 0;
 
 signals:
     // The primary click on the icon.
     void clicked();
+    // A click on the message the icon showed.
+    void messageClicked();
     // No tray came up in the first seconds after the start: the icon cannot show.
     void trayMissing();
     // A tray appeared after the start; the icon shows from now on.
@@ -69,16 +75,19 @@ public:
     // a desktop without one by then most likely has none (stock GNOME).
     static constexpr std::chrono::seconds trayGrace{5};
 
-    explicit TrayStatusItem(QObject *parent = nullptr);
+    explicit TrayStatusItem(StatusItemStyle style = StatusItemStyle::ofThisSystem(), QObject *parent = nullptr);
     ~TrayStatusItem() override;
 
     void setIcon(const StatusIcon &icon) override;
     void setContextMenu(QMenu *menu) override;
     QRect geometry() const override;
+    void showMessage(const QString &title, const QString &text, bool critical) override;
 
 private:
     void updateTrayIcon();
+    void activated(QSystemTrayIcon::ActivationReason reason);
 
+    const StatusItemStyle m_style;
     TrayAvailability m_trayAvailability;
     PanelBrightness m_panelBrightness;
     QSystemTrayIcon *m_trayIcon = nullptr;

@@ -18,8 +18,6 @@ class SyncState;
 class MenuBarView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int panelWidth = 320;
-
     MenuBarView(SyncState &syncState, DaemonManager &daemonManager, QWidget *parent = nullptr);
 
     bool showingLogin() const { return m_showingLogin; }
@@ -31,7 +29,6 @@ public:
 
     // What the panel shows below the header; null in the other mode.
     StatusSection *statusSection() const { return m_statusSection; }
-    CommandSection *commandSection() const { return m_commandSection; }
     LoginView *loginView() const { return m_loginView; }
 
 signals:

@@ -21,6 +21,10 @@ class QPainter;
 // values, with a dark variant when the window colour is dark.
 QColor resolveColor(NamedColor color, const QPalette &palette);
 
+// The panel's width: the views lay out to it, the window that holds the
+// panel is made that wide, and no label asks for more.
+inline constexpr int panelWidth = 320;
+
 // The room a row leaves between its items when no spacing is given. Set on
 // each row explicitly: a nested layout would otherwise take the spacing of
 // its parent column, which is often 0.

@@ -27,6 +27,7 @@ public:
     void setIcon(const StatusIcon &icon) override { icons.append(icon); }
     void setContextMenu(QMenu *) override {}
     QRect geometry() const override { return {}; }
+    void showMessage(const QString &, const QString &, bool) override {}
 
     QList<StatusIcon> icons;
 };

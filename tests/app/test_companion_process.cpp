@@ -56,6 +56,7 @@ private slots:
     void quitsInTimeWhileStandardOutputStalls();
     void pollsAndStopsInOrderOnSignal_data();
     void pollsAndStopsInOrderOnSignal();
+    void launchedDaemonsInheritNothing_data();
     void launchedDaemonsInheritNothing();
     void withoutRuntimeDirectoryAPrivateFallbackServes_data();
     void withoutRuntimeDirectoryAPrivateFallbackServes();
@@ -125,23 +126,54 @@ void CompanionProcessTest::pollsAndStopsInOrderOnSignal()
 }
 
 // The companion (for its own writes) and D-Bus ignore SIGPIPE
-// process-wide; neither that nor a descriptor may reach a daemon, the first
-// or one restarted later.
+// process-wide, and it holds a descriptor it was handed without
+// close-on-exec; none of that may reach a daemon, the first or one restarted
+// later, on Linux's own launch or on posix_spawn, which Linux falls back to
+// when pidfd_open is refused. Either way the daemon is supervised and stopped.
+void CompanionProcessTest::launchedDaemonsInheritNothing_data()
+{
+    QTest::addColumn<bool>("refusePidfd");
+    QTest::newRow("own launch") << false;
+    if (!QByteArray(TORNEL_REFUSE_PIDFD_OPEN).isEmpty())
+        QTest::newRow("pidfd_open refused") << true;
+}
+
 void CompanionProcessTest::launchedDaemonsInheritNothing()
 {
+    QFETCH(bool, refusePidfd);
+    const QString refusals = m_companion->homePath(QStringLiteral("refused-pidfd"));
+    QProcessEnvironment environment;
+    if (refusePidfd) {
+        environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(TORNEL_REFUSE_PIDFD_OPEN));
+        environment.insert(QStringLiteral("TORNEL_REFUSED_PIDFD_LOG"), refusals);
+        // The sanitizer's runtime would insist on coming first.
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("verify_asan_link_order=0"));
+    }
+    int handedOn[2];
+    QCOMPARE(::pipe(handedOn), 0);
+    m_companion->start({}, environment);
+    ::close(handedOn[0]);
+    ::close(handedOn[1]);
     const QString clean = QStringLiteral("fds 0 1 2 SigBlk 0000000000000000 SigIgn 0000000000000000");
-    m_companion->start();
     QTRY_VERIFY_WITH_TIMEOUT(companionRuns(), waitMs);
+    QVERIFY(entriesOf(QStringLiteral("/proc/%1/fd").arg(m_companion->process().processId())).contains(QString::number(handedOn[1])));
     QTRY_COMPARE_WITH_TIMEOUT(inheritance(m_companion->daemonPids().first()), clean, waitMs);
+    QCOMPARE(QFile::exists(refusals), refusePidfd);
 
     for (int start = 0; start < 2; ++start) {
         QByteArray output;
         QCOMPARE(m_companion->runAnother(&output), 0);
         QCOMPARE(output, QByteArray());
     }
-    QCOMPARE(::kill(pid_t(m_companion->daemonPids().first()), SIGKILL), 0);
+    const qint64 first = m_companion->daemonPids().first();
+    QCOMPARE(::kill(pid_t(first), SIGKILL), 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_companion->daemonPids().size(), 2, waitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(inheritance(m_companion->daemonPids().last()), clean, waitMs);
+    const qint64 restarted = m_companion->daemonPids().last();
+    QTRY_COMPARE_WITH_TIMEOUT(inheritance(restarted), clean, waitMs);
+
+    QVERIFY2(m_companion->endWithSignal(SIGTERM, 2000), m_companion->standardError().constData());
+    QVERIFY(m_companion->standardOutput().endsWith("[daemon] Stopped\n"));
+    QVERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(restarted)));
 }
 
 void CompanionProcessTest::withoutRuntimeDirectoryAPrivateFallbackServes_data()

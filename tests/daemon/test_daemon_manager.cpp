@@ -22,6 +22,8 @@ namespace {
 const QFile::Permissions executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 const QFile::Permissions notExecutable = QFile::ReadOwner | QFile::WriteOwner;
 
+constexpr bool portableBuild = TORNEL_PORTABLE_BUILD;
+
 // A manager that keeps its messages, from whichever thread wrote them.
 struct Supervisor {
     mutable std::mutex mutex;
@@ -314,8 +316,25 @@ private slots:
                                                exited(SIGKILL), u"[daemon] Stopped"_s}));
     }
 
-    void companionDirectoryFirstAndNoOrphan()
+    // Linux's own launch gives the daemon SIGTERM when the companion dies;
+    // posix_spawn cannot (macOS, or Linux with pidfd_open refused), so there
+    // a companion killed outright leaves its daemon running.
+    void companionDirectoryFirstAndOrphans_data()
     {
+        QTest::addColumn<QByteArray>("preload");
+        QTest::addColumn<bool>("orphanEnds");
+        if (portableBuild) {
+            QTest::newRow("posix_spawn") << QByteArray() << false;
+            return;
+        }
+        QTest::newRow("own launch") << QByteArray() << true;
+        QTest::newRow("pidfd_open refused") << QByteArray(TORNEL_REFUSE_PIDFD_OPEN) << false;
+    }
+
+    void companionDirectoryFirstAndOrphans()
+    {
+        QFETCH(QByteArray, preload);
+        QFETCH(bool, orphanEnds);
         // A copy of this program in a folder of its own, with a daemon beside it.
         const QString companionDir = m_home->path() + u"/companion"_s;
         QVERIFY(writeScript(companionDir + u"/tornel-sync"_s, "echo \"beside $$\"\nexec sleep 60\n"));
@@ -324,6 +343,13 @@ private slots:
         QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
 
         QProcess companion;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!preload.isEmpty()) {
+            environment.insert(u"LD_PRELOAD"_s, QString::fromLocal8Bit(preload));
+            // The sanitizer's runtime would insist on coming first.
+            environment.insert(u"ASAN_OPTIONS"_s, u"verify_asan_link_order=0"_s);
+        }
+        companion.setProcessEnvironment(environment);
         companion.start(copy, {u"--own-daemon"_s});
         QVERIFY(companion.waitForStarted());
         QString output;
@@ -335,7 +361,13 @@ private slots:
 
         companion.kill();
         QVERIFY(companion.waitForFinished());
-        QTRY_VERIFY_WITH_TIMEOUT(!processRuns(daemonPid), 5000);
+        if (orphanEnds) {
+            QTRY_VERIFY_WITH_TIMEOUT(!processRuns(daemonPid), 5000);
+        } else {
+            QTest::qWait(500);
+            QVERIFY(processRuns(daemonPid));
+            ::kill(pid_t(daemonPid), SIGKILL);
+        }
     }
 
 private:

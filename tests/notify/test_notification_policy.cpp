@@ -79,8 +79,7 @@ void NotificationPolicyTest::scripts_data()
         << QStringList{"0 synced", "1 error:A", "3 error:A", "5 syncing", "7 error:A", "12 error:B", "20 synced"}
         << QStringList{"5 #1 A", "15 #1 B", "25 #1 " + again};
     QTest::newRow("an error over within two polls tells nothing")
-        << QStringList{"0 synced", "1 error:A", "3 synced", "10 error:B", "12 error:C", "13 paused"}
-        << QStringList{};
+        << QStringList{"0 synced", "1 error:A", "3 synced", "10 error:B", "12 error:C", "13 paused"} << QStringList{};
     QTest::newRow("one per 10 s, the latest wins; a new episode replaces the recovery")
         << QStringList{"0 synced", "1 error:A", "2 error:B", "4 error:C", "6 synced", "15 error:D"}
         << QStringList{"5 #1 C", "15 #1 " + again, "25 #1 D"};
@@ -94,8 +93,8 @@ void NotificationPolicyTest::scripts_data()
         << QStringList{"0 synced", "1 error:A", "6 expired:1", "16 error:B", "18 synced"}
         << QStringList{"5 #1 A", "16 #2 B", "26 #2 " + again};
     QTest::newRow("a failing or ended service is told once; the failed polls after it tell nothing")
-        << QStringList{"0 synced", "1 gave-up", "2 error:Daemon not responding", "15 error:Other", "20 synced",
-                       "30 ended", "31 error:Daemon not responding"}
+        << QStringList{"0 synced",  "1 gave-up", "2 error:Daemon not responding", "15 error:Other",
+                       "20 synced", "30 ended",  "31 error:Daemon not responding"}
         << QStringList{"1 #1 The sync service keeps failing", "20 #1 " + again, "30 #1 The sync service has stopped"};
     QTest::newRow("topics never replace each other and take turns in order of arrival")
         << QStringList{"0 synced", "1 error:A", "6 no-tray", "7 error:B"}

@@ -71,9 +71,9 @@ void ServiceTroubleTest::startCompanion()
 
 QString ServiceTroubleTest::iconDescription()
 {
-    QDBusMessage get = QDBusMessage::createMethodCall(m_tray.items.constFirst(), QStringLiteral("/StatusNotifierItem"),
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+    QDBusMessage get =
+        QDBusMessage::createMethodCall(m_tray.items.constFirst(), QStringLiteral("/StatusNotifierItem"),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("ToolTip");
     const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
     // (icon name, icon pixmaps, title, description)
@@ -129,8 +129,10 @@ void ServiceTroubleTest::unreachableDaemonIsToldAfterTwoPolls()
     const qint64 goneAtMs = m_notifications.clock.elapsed();
     QTRY_COMPARE_WITH_TIMEOUT(m_notifications.about({syncError}).size(), 1, waitMs);
     const FakeNotificationServer::Notification told = m_notifications.about({syncError}).constFirst();
-    QVERIFY2(told.atMs - goneAtMs >= 3500 && told.atMs - goneAtMs <= 7500, qPrintable(QString::number(told.atMs - goneAtMs)));
-    QCOMPARE(told.body, QStringLiteral("Daemon not responding: Failed to connect to daemon at ") + m_companion->socketPath());
+    QVERIFY2(told.atMs - goneAtMs >= 3500 && told.atMs - goneAtMs <= 7500,
+             qPrintable(QString::number(told.atMs - goneAtMs)));
+    QCOMPARE(told.body,
+             QStringLiteral("Daemon not responding: Failed to connect to daemon at ") + m_companion->socketPath());
     QVERIFY(told.urgency == 1 && told.expireTimeout == 0 && told.actions.contains(QStringLiteral("retry")));
     QCOMPARE(iconDescription(), QStringLiteral("Tornel — Error"));
 }
@@ -157,7 +159,8 @@ void ServiceTroubleTest::endedAndFailingServiceIsRestartedFromItsNotification()
     emit m_notifications.ActionInvoked(uint(ended.id), QStringLiteral("restart"));
     QTRY_COMPARE_WITH_TIMEOUT(m_notifications.about({failing}).size(), 1, waitMs);
     const FakeNotificationServer::Notification gaveUp = m_notifications.about({failing}).constFirst();
-    QVERIFY(gaveUp.replacesId == ended.id && gaveUp.urgency == 2 && gaveUp.body.endsWith(u"Its last output: disk on fire"));
+    QVERIFY(gaveUp.replacesId == ended.id && gaveUp.urgency == 2
+            && gaveUp.body.endsWith(u"Its last output: disk on fire"));
     QCOMPARE(m_companion->daemonPids().size(), 5);
     QVERIFY(!gaveUp.body.contains(u"terminal") && !gaveUp.body.contains(u"quit"));
 

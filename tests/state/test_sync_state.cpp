@@ -1,4 +1,5 @@
 #include "app/translations.h"
+#include "platform/posix_io.h"
 #include "scripted_daemon.h"
 #include "state/sync_state.h"
 
@@ -525,8 +526,8 @@ private slots:
         address.sun_family = AF_UNIX;
         std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
         const auto *where = reinterpret_cast<const sockaddr *>(&address);
-        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int queued = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int listener = PosixIo::unixStreamSocket();
+        const int queued = PosixIo::unixStreamSocket();
         // Closing the listener releases the connects still waiting.
         const auto closeBoth = qScopeGuard([&] { ::close(listener), ::close(queued); });
         QVERIFY(::bind(listener, where, sizeof(address)) == 0 && ::listen(listener, 0) == 0);

@@ -21,11 +21,13 @@ QByteArray startServer(QProcess &server, const QString &command)
 bool FakeDesktop::start()
 {
     // -displayfd picks a free display.
-    qputenv("DISPLAY", ':' + startServer(m_xServer, QStringLiteral("Xvfb -displayfd 1 -nolisten tcp -screen 0 640x480x24")));
-    qputenv("DBUS_SESSION_BUS_ADDRESS", startServer(m_bus, QStringLiteral("dbus-daemon --session --nofork --print-address=1")));
+    qputenv("DISPLAY",
+            ':' + startServer(m_xServer, QStringLiteral("Xvfb -displayfd 1 -nolisten tcp -screen 0 640x480x24")));
+    qputenv("DBUS_SESSION_BUS_ADDRESS",
+            startServer(m_bus, QStringLiteral("dbus-daemon --session --nofork --print-address=1")));
     QDBusConnection bus = QDBusConnection::sessionBus();
-    return qgetenv("DISPLAY").size() > 1 && bus.isConnected() &&
-           bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")) && notifications.serve();
+    return qgetenv("DISPLAY").size() > 1 && bus.isConnected()
+        && bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")) && notifications.serve();
 }
 
 QProcessEnvironment FakeDesktop::companionEnvironment() const
@@ -42,8 +44,8 @@ bool FakeNotificationServer::serve()
     QDBusConnection bus = QDBusConnection::sessionBus();
     clock.start();
     return bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
-                              QDBusConnection::ExportAllContents) &&
-           bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+                              QDBusConnection::ExportAllContents)
+        && bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
 }
 
 QList<FakeNotificationServer::Notification> FakeNotificationServer::about(const QStringList &summaries) const
@@ -59,17 +61,23 @@ uint FakeNotificationServer::Notify(const QString &application, uint replacesId,
                                     const QString &summary, const QString &body, const QStringList &actions,
                                     const QVariantMap &hints, int expireTimeout)
 {
-    shown.append({{application, icon, hints.value(QStringLiteral("desktop-entry")).toString()}, summary, body, actions,
-                  replacesId, replacesId ? replacesId : uint(shown.size() + 1), clock.elapsed(),
-                  hints.value(QStringLiteral("urgency"), -1).toInt(), expireTimeout});
+    shown.append({{application, icon, hints.value(QStringLiteral("desktop-entry")).toString()},
+                  summary,
+                  body,
+                  actions,
+                  replacesId,
+                  replacesId ? replacesId : uint(shown.size() + 1),
+                  clock.elapsed(),
+                  hints.value(QStringLiteral("urgency"), -1).toInt(),
+                  expireTimeout});
     return uint(shown.last().id);
 }
 
 bool FakeStatusNotifierWatcher::serve()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    return bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this, QDBusConnection::ExportAllContents) &&
-           bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    return bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this, QDBusConnection::ExportAllContents)
+        && bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
 }
 
 void FakeStatusNotifierWatcher::stopServing()

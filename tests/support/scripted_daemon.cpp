@@ -1,5 +1,7 @@
 #include "scripted_daemon.h"
 
+#include "platform/posix_io.h"
+
 #include <QJsonDocument>
 
 #include <cstring>
@@ -21,7 +23,7 @@ bool waitReadable(int fd, int wakeFd, int timeoutMs)
 void writeAll(int fd, const char *data, size_t size)
 {
     while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        const ssize_t n = PosixIo::sendNoSignal(fd, data, size);
         if (n <= 0)
             return;
         data += n;
@@ -56,7 +58,7 @@ ScriptedDaemon::Reply ScriptedDaemon::Reply::error(const QString &message)
 ScriptedDaemon::ScriptedDaemon(QString socketPath, Responder responder)
     : m_socketPath(std::move(socketPath)), m_responder(std::move(responder))
 {
-    if (::pipe2(m_wakeFds, O_CLOEXEC) != 0)
+    if (!PosixIo::makePipe(m_wakeFds))
         return;
     const QByteArray path = m_socketPath.toUtf8();
     sockaddr_un address {};
@@ -65,7 +67,7 @@ ScriptedDaemon::ScriptedDaemon(QString socketPath, Responder responder)
         return;
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
     ::unlink(path.constData());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = PosixIo::unixStreamSocket();
     if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 || ::listen(fd, 64) != 0) {
         ::close(fd); // a failed socket() fails bind too
         return;
@@ -134,7 +136,7 @@ void ScriptedDaemon::acceptLoop()
     while (!m_stopping) {
         if (!waitReadable(m_listenFd, m_wakeFds[0], -1))
             return;
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = PosixIo::acceptConnection(m_listenFd);
         if (fd < 0)
             continue;
         std::lock_guard lock(m_mutex);

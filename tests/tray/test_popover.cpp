@@ -1,6 +1,7 @@
 #include "model_driver.h"
 
 #include "daemon/daemon_manager.h"
+#include "tray/autostart_files.h"
 #include "tray/popover_host.h"
 #include "tray/tray_menu.h"
 #include "views/login_view.h"
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QXmlStreamReader>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -155,6 +157,40 @@ private slots:
         QVERIFY(entry->toolTip().contains(u"autostart"_s));
     }
 
+    // The LaunchAgent that starts Tornel at login on macOS, as launchd reads
+    // it: a program path with XML's reserved characters comes through whole.
+    void launchAgentWrittenAndRemoved()
+    {
+        QTemporaryDir home;
+        const QString path = home.filePath(u"Library/LaunchAgents/org.tornel.Tornel.plist"_s);
+        const QString program = u"/Applications/A & <B>.app/Contents/MacOS/tornel"_s;
+        QCOMPARE(AutostartFiles::write(path, AutostartFiles::launchAgent(u"org.tornel.Tornel"_s, program)), std::nullopt);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader plist(&file);
+        QStringList read;
+        while (!plist.atEnd()) {
+            plist.readNext();
+            if (plist.isStartElement())
+                read << u'<' + plist.name().toString() + u'>';
+            else if (plist.isCharacters() && !plist.isWhitespace())
+                read << plist.text().toString();
+        }
+        QVERIFY2(!plist.hasError(), qPrintable(plist.errorString()));
+        QCOMPARE(read, (QStringList{u"<plist>"_s, u"<dict>"_s, u"<key>"_s, u"Label"_s, u"<string>"_s, u"org.tornel.Tornel"_s,
+                                    u"<key>"_s, u"ProgramArguments"_s, u"<array>"_s, u"<string>"_s, program,
+                                    u"<key>"_s, u"RunAtLoad"_s, u"<true>"_s, u"<key>"_s, u"ProcessType"_s,
+                                    u"<string>"_s, u"Interactive"_s}));
+        file.close();
+
+        QCOMPARE(AutostartFiles::remove(path), std::nullopt);
+        QVERIFY(!file.exists());
+        QCOMPARE(AutostartFiles::remove(path), std::nullopt);
+        // A folder that cannot be made is said.
+        QVERIFY(QFile(home.filePath(u"blocked"_s)).open(QIODevice::WriteOnly));
+        QVERIFY(AutostartFiles::write(home.filePath(u"blocked/a.plist"_s), "a").value_or(QString()).contains(u"blocked"_s));
+    }
+
     // "%A" and "%B" stand for two folders that each hold a program named tornel.
     void execLine_data()
     {
@@ -180,7 +216,7 @@ private slots:
         const auto place = [&folders](QString text) {
             return text.replace(u"%A"_s, folders.filePath(u"A"_s)).replace(u"%B"_s, folders.filePath(u"B"_s));
         };
-        QCOMPARE(StartAtLogin::execLine(place(program), place(path)), place(exec));
+        QCOMPARE(AutostartFiles::execLine(place(program), place(path)), place(exec));
     }
 };
 

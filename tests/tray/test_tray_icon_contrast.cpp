@@ -1,5 +1,6 @@
 // Every tray icon reads on the desktop's panel, dark or light: WCAG contrast of 3:1 or more (the
 // figure for graphics) for the 75th percentile of its visible pixels, at every size from 16 to 64 px.
+// And what differs in the macOS menu bar: template images, and which click opens the menu.
 #include "tray/tray_status_item.h"
 
 #include <QPainter>
@@ -9,6 +10,7 @@
 
 Q_DECLARE_METATYPE(StatusIcon)
 Q_DECLARE_METATYPE(Brightness)
+Q_DECLARE_METATYPE(ClickAction)
 
 static double luminance(QRgb pixel)
 {
@@ -62,6 +64,41 @@ private slots:
             const double contrast = contrastOnPanel(trayIcon(icon, brightness).pixmap(side).toImage(), panel);
             QVERIFY2(contrast >= 3, qPrintable(QStringLiteral("%1 px: %2:1").arg(side).arg(contrast, 0, 'f', 2)));
         }
+    }
+
+    // In the macOS menu bar the icons without a state colour are template
+    // images, which the menu bar draws in its own colour; the others keep theirs.
+    void neutralIconsAreTemplatesInTheMenuBar()
+    {
+        const StatusItemStyle menuBar{.menuOnSecondaryClickOnly = true, .neutralIconsAreTemplates = true};
+        QVERIFY(trayIcon(launchIcon(), Brightness::unknown, menuBar).isMask());
+        QVERIFY(!trayIcon(launchIcon(), Brightness::unknown).isMask());
+        for (SyncStatus status : {SyncStatus::syncing, SyncStatus::synced, SyncStatus::paused, SyncStatus::error, SyncStatus::loggedOut})
+            QCOMPARE(trayIcon(statusIcon(status), Brightness::unknown, menuBar).isMask(), status == SyncStatus::loggedOut);
+    }
+
+    // A menu given to a macOS status item opens on every click: there the
+    // item opens it on a right click only, and a left click is the panel's.
+    void clicks_data()
+    {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("menuBar");
+        QTest::addColumn<ClickAction>("action");
+        QTest::newRow("tray: click") << int(QSystemTrayIcon::Trigger) << false << ClickAction::togglePanel;
+        QTest::newRow("tray: right click, the tray's menu") << int(QSystemTrayIcon::Context) << false << ClickAction::none;
+        QTest::newRow("menu bar: click") << int(QSystemTrayIcon::Trigger) << true << ClickAction::togglePanel;
+        QTest::newRow("menu bar: quick second click") << int(QSystemTrayIcon::DoubleClick) << true << ClickAction::togglePanel;
+        QTest::newRow("menu bar: right click") << int(QSystemTrayIcon::Context) << true << ClickAction::openMenu;
+        QTest::newRow("menu bar: middle click") << int(QSystemTrayIcon::MiddleClick) << true << ClickAction::none;
+    }
+
+    void clicks()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, menuBar);
+        QFETCH(ClickAction, action);
+        const StatusItemStyle style{.menuOnSecondaryClickOnly = menuBar, .neutralIconsAreTemplates = menuBar};
+        QCOMPARE(clickAction(QSystemTrayIcon::ActivationReason(reason), style), action);
     }
 };
 

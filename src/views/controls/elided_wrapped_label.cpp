@@ -1,5 +1,7 @@
 #include "views/controls/elided_wrapped_label.h"
 
+#include "views/panel_style.h"
+
 #include <QPainter>
 #include <QTextLayout>
 
@@ -50,7 +52,7 @@ QSize ElidedWrappedLabel::sizeHint() const
 {
     // Ask for the text's natural one-line width, but no more than a panel's.
     const QMargins margins = contentsMargins();
-    const int width = qMin(fontMetrics().horizontalAdvance(text()) + 1 + margins.left() + margins.right(), 320);
+    const int width = qMin(fontMetrics().horizontalAdvance(text()) + 1 + margins.left() + margins.right(), panelWidth);
     return {width, heightForWidth(width)};
 }
 

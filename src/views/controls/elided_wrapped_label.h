@@ -11,7 +11,6 @@ class ElidedWrappedLabel : public QLabel {
 public:
     explicit ElidedWrappedLabel(int maxLines, QWidget *parent = nullptr);
 
-    int maxLines() const { return m_maxLines; }
     // The lines shown at `width`, the last one elided when text was cut.
     QStringList visibleLines(int width) const;
 

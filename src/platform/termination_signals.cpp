@@ -1,11 +1,12 @@
-#include "app/termination_signals.h"
+#include "platform/termination_signals.h"
+
+#include "platform/posix_io.h"
 
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <csignal>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -37,7 +38,7 @@ void install(int signalNumber, void (*handler)(int))
 
 TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
 {
-    if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (!PosixIo::makePipe(m_pipe, PosixIo::Blocking::no))
         return;
     wakeFd = m_pipe[1];
     m_notifier = new QSocketNotifier(m_pipe[0], QSocketNotifier::Read, this);

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "notify/desktop_notifications.h"
+#include "notify/tray_notifications.h"
+
+#include <type_traits>
+
+// What shows the companion's notifications in this build: the freedesktop
+// service on the session bus, or the tray icon's messages where there is
+// none (TORNEL_DBUS off). Both classes have the same public interface; only
+// the chosen one is built.
+using Notifications = std::conditional_t<TORNEL_NOTIFY_OVER_DBUS, DesktopNotifications, TrayNotifications>;

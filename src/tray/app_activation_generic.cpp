@@ -1,0 +1,9 @@
+#include "tray/app_activation.h"
+
+namespace AppActivation {
+
+void hideFromDock() {}
+
+void activate() {}
+
+} // namespace AppActivation

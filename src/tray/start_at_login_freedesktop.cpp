@@ -1,0 +1,34 @@
+#include "tray/start_at_login.h"
+
+#include "tray/autostart_files.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QStandardPaths>
+
+// A desktop entry named after the application's desktop file in the user's
+// autostart folder ($XDG_CONFIG_HOME/autostart, by default ~/.config/autostart),
+// which the desktop runs at login unless it says Hidden=true.
+namespace StartAtLogin {
+
+QString entryPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart/")
+        + QGuiApplication::desktopFileName() + QStringLiteral(".desktop");
+}
+
+bool isEnabled()
+{
+    return AutostartFiles::desktopEntryEnabled(entryPath());
+}
+
+std::optional<QString> setEnabled(bool enabled)
+{
+    if (!enabled)
+        return AutostartFiles::remove(entryPath());
+    const QString exec =
+        AutostartFiles::execLine(QCoreApplication::applicationFilePath(), qEnvironmentVariable("PATH"));
+    return AutostartFiles::write(entryPath(), AutostartFiles::desktopEntry(exec, QGuiApplication::desktopFileName()));
+}
+
+} // namespace StartAtLogin
