@@ -15,9 +15,11 @@ ChildProcess::~ChildProcess()
 
 void ChildProcess::signal(int signalNumber)
 {
+    // The whole group, so what the daemon started ends with it. Until the
+    // daemon is reaped its PID, and so its group's, names nothing else.
     std::lock_guard lock(m_mutex);
     if (!m_reaped)
-        ::kill(m_pid, signalNumber);
+        ::kill(-m_pid, signalNumber);
 }
 
 bool ChildProcess::hasExited() const

@@ -22,7 +22,8 @@ public:
     using LaunchResult = std::variant<std::unique_ptr<ChildProcess>, std::error_code>;
 
     // Runs `path` with no arguments in the companion's environment and working
-    // directory, in a process group of its own, with descriptors 0-2 only,
+    // directory, in a process group of its own, with /dev/null as its input
+    // and the output pipe as descriptors 1 and 2, no other descriptor,
     // every signal at its default action and none blocked. On Linux the child
     // gets SIGTERM when the calling thread ends, so call this from the thread
     // that lives as long as the companion; where that cannot be arranged
@@ -40,6 +41,7 @@ public:
     // Readable once the child has ended, so its end can be polled with its output.
     int exitFd() const { return m_exitFd; }
 
+    // Signals the child's process group: the child and what it started there.
     void signal(int signalNumber);
     bool hasExited() const;
     // Blocks until the child ends, reaps it and returns its exit code, or the

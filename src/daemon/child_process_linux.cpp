@@ -107,6 +107,14 @@ ChildProcess::LaunchResult ChildProcess::launch(const QString &path)
         ::close(output[1]);
         return error;
     }
+    // Nothing to read: a terminal as its input would stop the daemon with SIGTTIN in its background group.
+    const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (nothing < 0) {
+        const std::error_code error = lastError();
+        for (const int fd : {output[0], output[1], status[0], status[1]})
+            ::close(fd);
+        return error;
+    }
 
     // vfork: the companion waits only until the child has called exec, and
     // none of its pages are copied (fork costs it milliseconds and a fault on
@@ -130,7 +138,8 @@ ChildProcess::LaunchResult ChildProcess::launch(const QString &path)
         // Its own process group: a Ctrl-C in the terminal reaches the
         // companion only, which then stops the daemon in order.
         ::setpgid(0, 0);
-        if (!installAs(output[1], STDOUT_FILENO) || !installAs(output[1], STDERR_FILENO))
+        if (!installAs(nothing, STDIN_FILENO) || !installAs(output[1], STDOUT_FILENO)
+            || !installAs(output[1], STDERR_FILENO))
             failInChild(status[1]);
         resetInheritedState();
         ::execv(argv[0], argv);
@@ -139,6 +148,7 @@ ChildProcess::LaunchResult ChildProcess::launch(const QString &path)
 
     const std::error_code forkError = lastError();
     ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    ::close(nothing);
     ::close(output[1]);
     ::close(status[1]);
     if (pid < 0) {

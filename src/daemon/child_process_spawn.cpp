@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <signal.h>
+#include <fcntl.h>
 #include <spawn.h>
 
 #include <sys/wait.h>
@@ -42,8 +43,9 @@ struct SpawnSetup {
 // default action (the companion ignores SIGPIPE, and an ignored signal stays
 // ignored across exec), none blocked (a blocked SIGTERM would make every stop
 // wait for SIGKILL), a process group of its own (a Ctrl-C in the terminal
-// reaches the companion only, which then stops the daemon in order), the
-// output pipe as descriptors 1 and 2, and no other descriptor above 2.
+// reaches the companion only, which then stops the daemon in order), nothing
+// to read (a terminal as its input would stop it with SIGTTIN in a background
+// group), the output pipe as descriptors 1 and 2, and no other descriptor above 2.
 int prepare(SpawnSetup &setup, int outputFd)
 {
     sigset_t catchable;
@@ -57,6 +59,7 @@ int prepare(SpawnSetup &setup, int outputFd)
     if ((failure = ::posix_spawnattr_setsigdefault(&setup.attributes, &catchable)) != 0
         || (failure = ::posix_spawnattr_setsigmask(&setup.attributes, &none)) != 0
         || (failure = ::posix_spawnattr_setpgroup(&setup.attributes, 0)) != 0
+        || (failure = ::posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0)) != 0
         || (failure = ::posix_spawn_file_actions_adddup2(&setup.actions, outputFd, STDOUT_FILENO)) != 0
         || (failure = ::posix_spawn_file_actions_adddup2(&setup.actions, outputFd, STDERR_FILENO)) != 0
         || (failure = closeDescriptorsAbove2(setup.attributes, flags, setup.actions)) != 0)

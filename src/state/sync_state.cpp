@@ -1,5 +1,6 @@
 #include "state/sync_state.h"
 
+#include "state/daemon_text.h"
 #include "state/status_look.h"
 
 #include <QCoreApplication>
@@ -231,7 +232,7 @@ void SyncState::logout()
                 return;
             // A logout that did not happen must not look done: the state stays.
             if (error) {
-                self->setCommandError(tr("Could not log out: %1").arg(error->description()));
+                self->setCommandError(tr("Could not log out: %1").arg(DaemonText::shown(error->description())));
                 return;
             }
             self->assign(self->m_status, SyncStatus::loggedOut, &SyncState::statusChanged);
@@ -262,16 +263,21 @@ void SyncState::applyStatus(const StatusResponse &record)
     m_hasReceivedInitialStatus = true;
     m_unreadableAnswersInARow = 0;
     m_startupGraceEnds.reset();
+    // Only shown, never sent back: the panel's form of the daemon's texts.
+    const auto shown = [](const std::optional<QString> &text) {
+        return text ? std::optional(DaemonText::shown(*text)) : std::nullopt;
+    };
+    const std::optional<QString> userEmail = shown(record.userEmail);
     // The last sync belongs to the account it was made for.
-    const bool sameAccount = record.userEmail && record.userEmail == m_userEmail;
+    const bool sameAccount = userEmail && userEmail == m_userEmail;
 
     assign(m_status, record.state, &SyncState::statusChanged);
     assign(m_pendingUploads, record.pendingUploads, &SyncState::pendingUploadsChanged);
     assign(m_pendingDownloads, record.pendingDownloads, &SyncState::pendingDownloadsChanged);
     assign(m_syncFolder, record.syncFolder, &SyncState::syncFolderChanged);
     assign(m_serverURL, record.serverUrl, &SyncState::serverURLChanged);
-    assign(m_userEmail, record.userEmail, &SyncState::userEmailChanged);
-    assign(m_errorMessage, record.errorMessage, &SyncState::errorMessageChanged);
+    assign(m_userEmail, userEmail, &SyncState::userEmailChanged);
+    assign(m_errorMessage, shown(record.errorMessage), &SyncState::errorMessageChanged);
     // An empty or absent text says nothing new for the same account; an
     // unreadable one clears the time.
     if (record.lastSync && !record.lastSync->isEmpty())
@@ -305,8 +311,8 @@ void SyncState::applyFailure(const IPCError &error)
     assign(m_status, SyncStatus::error, &SyncState::statusChanged);
     // A daemon that answered with an error is not "not responding".
     const QString message = error.kind == IPCError::Kind::daemon
-        ? error.description()
-        : tr("Daemon not responding: %1").arg(error.description());
+        ? DaemonText::shown(error.description())
+        : tr("Daemon not responding: %1").arg(DaemonText::shown(error.description()));
     assign(m_errorMessage, message, &SyncState::errorMessageChanged);
     // Every failed request is reported, so the icon keeps showing the outage.
     emit stateChanged(SyncStatus::error);

@@ -68,6 +68,9 @@ public:
     void login(const QString &email, const QString &password, const QString &serverURL, LoginCompletion completion);
     void logout();
 
+    // A command carried out outside the model (opening the sync folder) failed, for `why`.
+    void reportCommandError(const QString &why) { setCommandError(why); }
+
     // The daemon was launched: until its socket first answers, within
     // `startupGrace`, a poll that cannot connect leaves the state as it is.
     void daemonLaunched();

@@ -1,5 +1,6 @@
 #include "views/login_view.h"
 
+#include "state/daemon_text.h"
 #include "state/sync_state.h"
 #include "views/accessible_role.h"
 #include "views/controls/elided_wrapped_label.h"
@@ -180,7 +181,7 @@ void LoginView::finishLogin(const std::optional<IPCError> &error)
 {
     m_isLoading = false;
     if (error)
-        m_errorMessage = error->description();
+        m_errorMessage = DaemonText::shown(error->description());
     updateControls();
     if (error) {
         QAccessibleEvent alert(m_errorRow, QAccessible::Alert);

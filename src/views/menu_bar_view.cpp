@@ -1,6 +1,7 @@
 #include "views/menu_bar_view.h"
 
 #include "daemon/daemon_manager.h"
+#include "state/daemon_text.h"
 #include "state/sync_state.h"
 #include "views/controls/symbol_view.h"
 #include "views/login_view.h"
@@ -10,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QUrl>
@@ -73,8 +75,7 @@ void MenuBarView::perform(PanelCommand command)
         m_daemonManager.restart();
         break;
     case PanelCommand::openSyncFolder:
-        QDesktopServices::openUrl(QUrl::fromLocalFile(expandSyncFolder(m_syncState.syncFolder(), QDir::homePath())));
-        emit syncFolderOpened();
+        openSyncFolder();
         break;
     case PanelCommand::logOut:
         m_syncState.logout();
@@ -87,6 +88,21 @@ void MenuBarView::perform(PanelCommand command)
         QCoreApplication::quit();
         break;
     }
+}
+
+void MenuBarView::openSyncFolder()
+{
+    // Only a folder goes to the desktop: a URL, an option, a program or a
+    // launcher in the daemon's text would be run or opened by whatever
+    // handles it.
+    const QString folder = expandSyncFolder(m_syncState.syncFolder(), QDir::homePath());
+    if (!QDir::isAbsolutePath(folder) || !QFileInfo(folder).isDir()) {
+        m_syncState.reportCommandError(
+            tr("The sync folder %1 cannot be opened").arg(DaemonText::shown(m_syncState.syncFolder())));
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    emit syncFolderOpened();
 }
 
 void MenuBarView::showEvent(QShowEvent *event)

@@ -43,6 +43,7 @@ private:
     void scheduleRefresh();
     void refresh();
     void buildContent();
+    void openSyncFolder();
 
     SyncState &m_syncState;
     // Whether the daemon is down for good, and restarting it.

@@ -22,7 +22,8 @@ constexpr int underStatusTextInset = statusIconFrame + statusRowSpacing;
 constexpr int statusTextMaxLines = 3;
 constexpr int errorLineMaxLines = 3;
 
-// A symbol and a count, both in the caption style and one colour.
+// A symbol and a count, both in the caption style and one colour; a count
+// too long for the row is elided, not cut mid-number.
 QWidget *makeCountLabel(const QString &objectName, const QString &symbol, NamedColor color, QLabel **count)
 {
     auto *label = new QWidget;
@@ -30,10 +31,10 @@ QWidget *makeCountLabel(const QString &objectName, const QString &symbol, NamedC
     auto *layout = new QHBoxLayout(label);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
-    *count = new QLabel;
+    *count = new ElidedWrappedLabel(1);
     applyTextStyle(*count, TextStyle::caption, color);
     layout->addWidget(new SymbolView(symbol, color, symbolSize((*count)->font())));
-    layout->addWidget(*count);
+    layout->addWidget(*count, 1);
     return label;
 }
 

@@ -2,6 +2,7 @@
 // stops and launches its daemon, and how it keeps to one companion per
 // session (its runtime directory, or Qt's private fallback when that is safe).
 #include "companion_process.h"
+#include "process_state.h"
 
 #include <QDir>
 #include <QLocalServer>
@@ -30,13 +31,15 @@ QStringList entriesOf(const QString &directory)
     return QDir(directory).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
-// What a process holds beyond a clean start: its descriptors, blocked and ignored signals.
+// What a process holds beyond a clean start: its descriptors (and what its
+// input is), blocked and ignored signals.
 QString inheritance(qint64 pid)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
     static const QRegularExpression mask(QStringLiteral("^(SigBlk|SigIgn):\\s+(\\S+)$"), QRegularExpression::MultilineOption);
-    QString found = QStringLiteral("fds ") + entriesOf(QStringLiteral("/proc/%1/fd").arg(pid)).join(u' ');
+    QString found = QStringLiteral("fds ") + entriesOf(QStringLiteral("/proc/%1/fd").arg(pid)).join(u' ')
+        + QStringLiteral(" input ") + QFile::symLinkTarget(QStringLiteral("/proc/%1/fd/0").arg(pid));
     // Signals 32 and 33 belong to the C library, which refuses to change
     // them; make, for one, hands them on ignored to everything it runs.
     constexpr quint64 reservedByLibc = 0x180000000;
@@ -111,9 +114,14 @@ void CompanionProcessTest::quitsInTimeWhileStandardOutputStalls()
 void CompanionProcessTest::pollsAndStopsInOrderOnSignal()
 {
     QFETCH(int, signal);
-    QVERIFY(m_companion->installStandInDaemon());
+    // The daemon's own child ends with it.
+    QVERIFY(m_companion->installStandInDaemon("sleep 600 & echo $! > \"$HOME/child\""));
     m_companion->start();
     QTRY_VERIFY_WITH_TIMEOUT(m_companion->standardOutput().contains("[daemon] Request: status (id 2)\n"), waitMs);
+    QFile childPid(m_companion->homePath(QStringLiteral("child")));
+    QVERIFY(childPid.open(QIODevice::ReadOnly));
+    const pid_t child = pid_t(childPid.readAll().trimmed().toInt());
+    QVERIFY(child > 0 && processRuns(child));
 
     // The daemon is asked with SIGTERM and is done well within its grace period.
     QVERIFY2(m_companion->endWithSignal(signal, 2000), m_companion->standardError().constData());
@@ -123,6 +131,7 @@ void CompanionProcessTest::pollsAndStopsInOrderOnSignal()
     QVERIFY(output.contains("[daemon] Process exited with status 0"));
     QCOMPARE(output.last(), QByteArray("[daemon] Stopped"));
     QCOMPARE(entriesOf(runtime()), QStringList());
+    QTRY_VERIFY(!processRuns(child));
 }
 
 // The companion (for its own writes) and D-Bus ignore SIGPIPE
@@ -154,7 +163,7 @@ void CompanionProcessTest::launchedDaemonsInheritNothing()
     m_companion->start({}, environment);
     ::close(handedOn[0]);
     ::close(handedOn[1]);
-    const QString clean = QStringLiteral("fds 0 1 2 SigBlk 0000000000000000 SigIgn 0000000000000000");
+    const QString clean = QStringLiteral("fds 0 1 2 input /dev/null SigBlk 0000000000000000 SigIgn 0000000000000000");
     QTRY_VERIFY_WITH_TIMEOUT(companionRuns(), waitMs);
     QVERIFY(entriesOf(QStringLiteral("/proc/%1/fd").arg(m_companion->process().processId())).contains(QString::number(handedOn[1])));
     QTRY_COMPARE_WITH_TIMEOUT(inheritance(m_companion->daemonPids().first()), clean, waitMs);

@@ -1,5 +1,6 @@
 #include "daemon/daemon_manager.h"
 #include "daemon/output_reader.h"
+#include "process_state.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -54,15 +55,6 @@ const QString started = u"[daemon] Started (PID: N)"_s;
 QString exited(int status)
 {
     return u"[daemon] Process exited with status %1"_s.arg(status);
-}
-
-// Alive and not merely a zombie waiting for a parent to collect it.
-bool processRuns(qint64 pid)
-{
-    QFile stat(u"/proc/%1/stat"_s.arg(pid));
-    const QByteArray fields = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-    const qsizetype state = fields.lastIndexOf(')') + 2; // the field after the name
-    return state > 1 && state < fields.size() && fields.at(state) != 'Z';
 }
 
 bool writeScript(const QString &path, const QByteArray &body, QFile::Permissions permissions = executable)

@@ -5,6 +5,7 @@
 #include "app/translations.h"
 #include "daemon/daemon_manager.h"
 #include "tray/popover_host.h"
+#include "state/daemon_text.h"
 #include "views/controls/elided_wrapped_label.h"
 #include "views/controls/painted_button.h"
 #include "views/controls/pulse_modifier.h"
@@ -189,6 +190,12 @@ private slots:
             << record(u"paused"_s, {{u"userEmail"_s, u""_s}})
             << u"symbol pause.circle.fill yellow; text Sync paused"_s + rows(u"Resume Syncing"_s, u""_s);
         QTest::newRow("error") << record(u"error"_s, {}) << error + u"Sync error"_s + rows(u"Retry Sync"_s);
+        // What the daemon says cannot reorder what is read, nor outgrow the panel.
+        QTest::newRow("syncing, counts too long, e-mail with direction controls")
+            << record(u"syncing"_s, {{u"pendingUploads"_s, qint64(999999999999999999)}, {u"pendingDownloads"_s, qint64(999999999999999999)},
+                                     {u"userEmail"_s, u"user@\u202egro.elpmaxe\u202c"_s}})
+            << syncing + u" 1999999999999999998 files..."_s + up + u"999999999999999999 [cut after 1 lines]"_s + down
+                   + u"999999999999999999 [cut after 1 lines]"_s + rows(u"Pause Syncing"_s, u"user@gro.elpmaxe"_s);
         QTest::newRow("error, long message") // shown twice, 3 lines each at most
             << record(u"error"_s, {{u"errorMessage"_s, message}})
             << error + u"%1 [cut after 3 lines]; text %1 [cut after 3 lines]"_s.arg(message) + rows(u"Retry Sync"_s);
@@ -221,9 +228,9 @@ private slots:
         QTest::newRow("modifiers") << in(u"synced"_s) << u"Pause Syncing"_s << u"Ctrl+Return A"_s << QString();
         QTest::newRow("default folder") << folder(u"~/Tornel"_s) << open << QString() << u"open $HOME/Tornel"_s;
         QTest::newRow("tilde alone") << folder(u"~"_s) << open << QString() << u"open $HOME"_s;
-        // A tilde elsewhere is part of a name.
-        QTest::newRow("tilde inside") << folder(u"/data/backup~1"_s) << open << QString() << u"open /data/backup~1"_s;
-        QTest::newRow("tilde before a name") << folder(u"~bob/files"_s) << open << QString() << u"open ~bob/files"_s;
+        // A tilde elsewhere is part of a name; "~bob" is no folder of ours, and a relative path is refused.
+        QTest::newRow("tilde inside") << folder(u"~/backup~1"_s) << open << QString() << u"open $HOME/backup~1"_s;
+        QTest::newRow("tilde before a name") << folder(u"~bob/files"_s) << open << QString() << QString();
     }
 
     void commandsReachTheDaemonAndTheDesktop()
@@ -232,6 +239,7 @@ private slots:
         QFETCH(QString, title);
         QFETCH(QString, keys);
         QFETCH(QString, expected);
+        QVERIFY(QDir::home().mkpath(u"Tornel"_s) && QDir::home().mkpath(u"backup~1"_s));
         QVERIFY(m->model.apply(record));
         CommandRow *command = row(title);
         QVERIFY(command);
@@ -246,7 +254,7 @@ private slots:
         if (keys.isEmpty())
             QTest::mouseClick(command, Qt::LeftButton, {}, QPoint(label.right() - 2, label.center().y()));
         QDesktopServices::unsetUrlHandler(u"file"_s);
-        QCOMPARE(clicks.size(), expected.isEmpty() ? 0 : 1);
+        QCOMPARE(clicks.size(), expected.isEmpty() && title != u"Open Sync Folder"_s ? 0 : 1);
         QTRY_COMPARE((m->model.calls() + m->opened).join(u", "_s), expected);
     }
 
@@ -271,6 +279,49 @@ private slots:
         QVERIFY(!row(u"Retry Sync"_s));
         row(u"Restart Sync Service"_s)->click();
         QCOMPARE(notFound.size(), 2);
+    }
+
+    // A megabyte of error text is cut before any layout measures it.
+    void hugeDaemonTextIsCut()
+    {
+        QVERIFY(m->model.apply(ModelDriver::record(u"error"_s, {{u"errorMessage"_s, QString(1'000'000, u'x')}})));
+        for (const char *name : {"statusText", "errorLine"}) {
+            auto *label = m->view->findChild<QLabel *>(QLatin1StringView(name));
+            QCOMPARE(label->text().size(), DaemonText::maxShownLength);
+            QVERIFY(label->text().endsWith(QChar(0x2026)));
+        }
+    }
+
+    // Only a folder that exists is handed to the desktop; any other text is refused where errors show.
+    void onlyAnExistingFolderIsOpened_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("opened"); // empty: refused
+        QTest::newRow("a folder") << u"~/Tornel"_s << u"open $HOME/Tornel"_s;
+        QTest::newRow("a link to a folder") << u"~/linked"_s << u"open $HOME/linked"_s;
+        QTest::newRow("a web address") << u"https://example.com/x"_s << QString();
+        QTest::newRow("a file URL") << u"file:///etc"_s << QString();
+        QTest::newRow("an option") << u"-x"_s << QString();
+        QTest::newRow("a relative path") << u"Tornel"_s << QString();
+        QTest::newRow("a program") << u"~/run.sh"_s << QString();
+        QTest::newRow("missing") << u"~/gone"_s << QString();
+    }
+
+    void onlyAnExistingFolderIsOpened()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, opened);
+        const QDir home = QDir::home();
+        QVERIFY(home.mkpath(u"Tornel"_s) && QFile::link(home.filePath(u"Tornel"_s), home.filePath(u"linked"_s)));
+        QFile program(home.filePath(u"run.sh"_s));
+        QVERIFY(program.open(QIODevice::WriteOnly) && program.setPermissions(QFile::ExeOwner | QFile::ReadOwner));
+        QVERIFY(m->model.apply(ModelDriver::record(u"synced"_s, {{u"syncFolder"_s, folder}})));
+        QDesktopServices::setUrlHandler(u"file"_s, this, "openUrl");
+        m->view->perform(PanelCommand::openSyncFolder);
+        QDesktopServices::unsetUrlHandler(u"file"_s);
+        QCOMPARE(m->opened.join(u", "_s), opened);
+        const QString refusal = u"The sync folder %1 cannot be opened"_s.arg(folder);
+        QTRY_COMPARE(m->view->findChild<QLabel *>(u"errorLine"_s)->text(), opened.isEmpty() ? refusal : QString());
     }
 
     void pulseFollowsTheStatus()
