@@ -7,6 +7,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace AutostartFiles {
 
 QByteArray desktopEntry(const QString &exec, const QString &iconName)
@@ -25,18 +27,42 @@ QByteArray desktopEntry(const QString &exec, const QString &iconName)
         .toUtf8();
 }
 
-QString execLine(const QString &programPath, const QString &pathVariable)
+namespace {
+
+// One argument of Exec: in double quotes, with the four characters that stay
+// special there escaped; then, as the string rules apply first, each
+// backslash doubled; and "%", which starts a field code, doubled too.
+QString quotedForExec(const QString &argument)
 {
+    QString quoted;
+    for (const QChar c : argument) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+            quoted += u'\\';
+        quoted += c;
+    }
+    QString written = u'"' + quoted + u'"';
+    return written.replace(u'\\', QStringLiteral("\\\\")).replace(u'%', QStringLiteral("%%"));
+}
+
+bool needsNoQuotes(const QString &name)
+{
+    return std::all_of(name.begin(), name.end(), [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'.'
+            || c == u'_' || c == u'-' || c == u'+';
+    });
+}
+
+} // namespace
+
+std::optional<QString> execLine(const QString &programPath, const QString &pathVariable)
+{
+    if (std::any_of(programPath.begin(), programPath.end(), [](QChar c) { return c.unicode() < 0x20 || c == u'\x7f'; }))
+        return std::nullopt;
     const QString name = QFileInfo(programPath).fileName();
     const QString found = QStandardPaths::findExecutable(name, pathVariable.split(u':', Qt::SkipEmptyParts));
     if (!found.isEmpty() && QFileInfo(found).canonicalFilePath() == QFileInfo(programPath).canonicalFilePath())
-        return name;
-    // The desktop entry rules: quote an argument with reserved characters,
-    // and escape the four that stay special inside the quotes.
-    QString quoted = programPath;
-    for (const QChar special : {u'\\', u'"', u'`', u'$'})
-        quoted.replace(special, QStringLiteral("\\") + special);
-    return u'"' + quoted + u'"';
+        return needsNoQuotes(name) ? name : quotedForExec(name);
+    return quotedForExec(programPath);
 }
 
 bool desktopEntryEnabled(const QString &path)
@@ -81,6 +107,9 @@ std::optional<QString> write(const QString &path, const QByteArray &contents)
     const QString folder = QFileInfo(path).path();
     if (!QDir().mkpath(folder))
         return QCoreApplication::translate("StartAtLogin", "Cannot create the folder %1").arg(folder);
+    // QSaveFile writes a link's target; the entry must be a file of its own.
+    if (QFileInfo(path).isSymLink() && !QFile::remove(path))
+        return QCoreApplication::translate("StartAtLogin", "Cannot replace the link %1").arg(path);
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit())
         return std::nullopt;

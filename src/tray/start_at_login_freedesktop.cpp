@@ -26,9 +26,14 @@ std::optional<QString> setEnabled(bool enabled)
 {
     if (!enabled)
         return AutostartFiles::remove(entryPath());
-    const QString exec =
-        AutostartFiles::execLine(QCoreApplication::applicationFilePath(), qEnvironmentVariable("PATH"));
-    return AutostartFiles::write(entryPath(), AutostartFiles::desktopEntry(exec, QGuiApplication::desktopFileName()));
+    const QString program = QCoreApplication::applicationFilePath();
+    const std::optional<QString> exec = AutostartFiles::execLine(program, qEnvironmentVariable("PATH"));
+    if (!exec) {
+        return QCoreApplication::translate("StartAtLogin", "The folder Tornel runs from has a line break or another "
+                                                           "control character in its name, which an autostart entry "
+                                                           "cannot carry safely");
+    }
+    return AutostartFiles::write(entryPath(), AutostartFiles::desktopEntry(*exec, QGuiApplication::desktopFileName()));
 }
 
 } // namespace StartAtLogin

@@ -191,15 +191,20 @@ private slots:
         QVERIFY(AutostartFiles::write(home.filePath(u"blocked/a.plist"_s), "a").value_or(QString()).contains(u"blocked"_s));
     }
 
-    // "%A" and "%B" stand for two folders that each hold a program named tornel.
+    // "%A" and "%B" stand for two folders that each hold a program named tornel. As
+    // written in the file: the string escapes double each backslash of the quoting.
     void execLine_data()
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("exec");
+        QTest::addColumn<QString>("exec"); // empty: refused
         QTest::newRow("installed: PATH finds this program") << u"%A/tornel"_s << u"/nowhere:%A"_s << u"tornel"_s;
         QTest::newRow("PATH finds another first") << u"%A/tornel"_s << u"%B:%A"_s << u"\"%A/tornel\""_s;
-        QTest::newRow("reserved characters") << u"/b$ld/a\"b`c\\d"_s << u"/bin"_s << u"\"/b\\$ld/a\\\"b\\`c\\\\d\""_s;
+        QTest::newRow("reserved characters")
+            << u"/b$ld/a\"b`c\\d e"_s << u"/bin"_s << u"\"/b\\\\$ld/a\\\\\"b\\\\`c\\\\\\\\d e\""_s;
+        QTest::newRow("a field code's sign") << u"/opt/100%f/tornel"_s << u"/bin"_s << u"\"/opt/100%%f/tornel\""_s;
+        QTest::newRow("a line feed, refused") << u"/opt/x\nExec=evil/tornel"_s << u"/bin"_s << QString();
+        QTest::newRow("a tab, refused") << u"/opt/x\ty/tornel"_s << u"/bin"_s << QString();
     }
 
     void execLine()
@@ -216,7 +221,41 @@ private slots:
         const auto place = [&folders](QString text) {
             return text.replace(u"%A"_s, folders.filePath(u"A"_s)).replace(u"%B"_s, folders.filePath(u"B"_s));
         };
-        QCOMPARE(AutostartFiles::execLine(place(program), place(path)), place(exec));
+        QCOMPARE(AutostartFiles::execLine(place(program), place(path)).value_or(QString()), place(exec));
+    }
+
+    // An entry for a program in a folder with every reserved character in its
+    // name is valid, and the desktop's launcher runs that very program; a link
+    // at the entry's place is replaced, its target left alone.
+    void desktopEntryRunsTheProgram()
+    {
+        QTemporaryDir home;
+        // No "%": GLib looks for the program before it reads "%%" as "%".
+        const QString folder = home.filePath(u"a \"b\" `c` $d \\e 'g' ;h&"_s);
+        QVERIFY(QDir().mkpath(folder));
+        const QString program = folder + u"/tornel"_s;
+        QFile script(program);
+        QVERIFY(script.open(QIODevice::WriteOnly) && script.write("#!/bin/sh\ntouch \"$0.ran\"\n") > 0);
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        script.close();
+
+        const QString entry = home.filePath(u"autostart/org.tornel.Tornel.desktop"_s);
+        const QString target = home.filePath(u"elsewhere"_s);
+        QVERIFY(QFile(target).open(QIODevice::WriteOnly) && QDir().mkpath(home.filePath(u"autostart"_s)));
+        QVERIFY(QFile::link(target, entry));
+        const std::optional<QString> exec = AutostartFiles::execLine(program, u"/nowhere"_s);
+        QVERIFY(exec);
+        QCOMPARE(AutostartFiles::write(entry, AutostartFiles::desktopEntry(*exec, u"org.tornel.Tornel"_s)), std::nullopt);
+        QVERIFY(!QFileInfo(entry).isSymLink() && QFileInfo(target).size() == 0);
+
+        QProcess validator;
+        validator.start(u"desktop-file-validate"_s, {entry});
+        QVERIFY(validator.waitForFinished());
+        QCOMPARE(validator.readAll() + QByteArray::number(validator.exitCode()), QByteArray("0"));
+        QProcess launcher;
+        launcher.start(u"gio"_s, {u"launch"_s, entry});
+        QVERIFY(launcher.waitForFinished());
+        QTRY_VERIFY2(QFile::exists(program + u".ran"_s), launcher.readAllStandardError().constData());
     }
 };
 
