@@ -29,9 +29,10 @@ std::optional<QString> setEnabled(bool enabled)
     const QString program = QCoreApplication::applicationFilePath();
     const std::optional<QString> exec = AutostartFiles::execLine(program, qEnvironmentVariable("PATH"));
     if (!exec) {
-        return QCoreApplication::translate("StartAtLogin", "The folder Tornel runs from has a line break or another "
-                                                           "control character in its name, which an autostart entry "
-                                                           "cannot carry safely");
+        return QCoreApplication::translate("StartAtLogin",
+                                           "The folder Tornel runs from has a line break or another "
+                                           "control character in its name, which an autostart entry "
+                                           "cannot carry safely");
     }
     return AutostartFiles::write(entryPath(), AutostartFiles::desktopEntry(*exec, QGuiApplication::desktopFileName()));
 }
