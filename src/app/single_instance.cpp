@@ -3,6 +3,7 @@
 #include "platform/posix_io.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QLockFile>
 #include <QSocketNotifier>
@@ -15,6 +16,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -29,11 +31,29 @@ constexpr qsizetype maxLineLength = 64;
 constexpr int lockWaitMs = 8000;
 constexpr int answerWaitMs = 3000;
 
+// Only the user may have made the folder of the lock and the socket, and
+// only the user may write to it: another user who made it first could stand
+// in for Tornel, or switch off one-Tornel-per-session.
+bool isPrivateDirectory(const QString &path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode)
+        && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+}
+
+// XDG_RUNTIME_DIR when it is set and private; else a folder of Tornel's own
+// in the user's cache, under a home no other user writes to, never a shared
+// folder such as Qt's fallback in /tmp. Empty when neither can be had.
 QString runtimeDirectory()
 {
-    // Qt checks that the directory is ours and mode 0700, and otherwise falls
-    // back to a private directory under the temporary directory (or to none).
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (QDir::isAbsolutePath(runtime) && isPrivateDirectory(runtime))
+        return runtime;
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    const QString own = cache + QStringLiteral("/tornel");
+    QDir().mkpath(cache);
+    ::mkdir(QFile::encodeName(own).constData(), 0700);
+    return isPrivateDirectory(own) ? own : QString();
 }
 
 QString systemError(int error)

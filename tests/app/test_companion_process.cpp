@@ -61,8 +61,8 @@ private slots:
     void pollsAndStopsInOrderOnSignal();
     void launchedDaemonsInheritNothing_data();
     void launchedDaemonsInheritNothing();
-    void withoutRuntimeDirectoryAPrivateFallbackServes_data();
-    void withoutRuntimeDirectoryAPrivateFallbackServes();
+    void withoutPrivateRuntimeDirectoryItsOwnFolderServes_data();
+    void withoutPrivateRuntimeDirectoryItsOwnFolderServes();
     void socketOfACrashedCompanionIsReplaced();
     void simultaneousStartsElectOne();
     void silentHolderIsNeitherJoinedNorReplaced();
@@ -185,31 +185,45 @@ void CompanionProcessTest::launchedDaemonsInheritNothing()
     QVERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(restarted)));
 }
 
-void CompanionProcessTest::withoutRuntimeDirectoryAPrivateFallbackServes_data()
+// Where the lock and the socket of one-Tornel-per-session live when
+// XDG_RUNTIME_DIR is missing or shared: a folder of Tornel's own in the
+// user's cache, whoever took Qt's fallback folder in /tmp first.
+void CompanionProcessTest::withoutPrivateRuntimeDirectoryItsOwnFolderServes_data()
 {
-    QTest::addColumn<bool>("safe");
-    QTest::newRow("private fallback") << true;
-    QTest::newRow("fallback readable by others, not used") << false;
+    QTest::addColumn<QString>("runtimeDirectory"); // "shared": one readable by others
+    QTest::addColumn<bool>("fallbackTakenByAnotherUser");
+    QTest::newRow("unset") << QString() << false;
+    QTest::newRow("shared") << QStringLiteral("shared") << false;
+    QTest::newRow("unset, Qt's fallback taken by another user") << QString() << true;
 }
 
-void CompanionProcessTest::withoutRuntimeDirectoryAPrivateFallbackServes()
+void CompanionProcessTest::withoutPrivateRuntimeDirectoryItsOwnFolderServes()
 {
-    QFETCH(bool, safe);
-    QVERIFY(safe || (QDir().mkdir(fallback()) && QFile::setPermissions(fallback(), QFile::ReadOwner | QFile::WriteOwner |
-                                                  QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther)));
+    QFETCH(QString, runtimeDirectory);
+    QFETCH(bool, fallbackTakenByAnotherUser);
     QProcessEnvironment environment;
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString());
     environment.insert(QStringLiteral("TMPDIR"), runtime());
+    if (runtimeDirectory.isEmpty()) {
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString());
+    } else {
+        QVERIFY(QDir().mkpath(runtime()) && QFile::setPermissions(runtime(), QFile::ReadOwner | QFile::WriteOwner |
+                                                                 QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime());
+    }
+    if (fallbackTakenByAnotherUser) {
+        QVERIFY(QDir().mkpath(fallback()));
+        if (::chown(QFile::encodeName(fallback()).constData(), 65534, 65534) != 0)
+            QSKIP("only root can hand a folder to another user");
+    }
+    const QString own = m_companion->homePath(QStringLiteral(".cache/tornel"));
     m_companion->start({}, environment);
     QTRY_VERIFY_WITH_TIMEOUT(companionRuns(), waitMs);
-    // Unguarded, the companion says so and runs all the same.
-    QCOMPARE(m_companion->standardError().contains("tornel.app: cannot make sure only one Tornel runs: "), !safe);
-    QCOMPARE(entriesOf(fallback()), safe ? QStringList{QStringLiteral("tornel.sock")} : QStringList());
-    if (safe) {
-        QCOMPARE(m_companion->runAnother(), 0);
-        QVERIFY(m_companion->endWithSignal(SIGTERM, waitMs));
-        QCOMPARE(entriesOf(fallback()), QStringList());
-    }
+    QCOMPARE(entriesOf(own), QStringList{QStringLiteral("tornel.sock")});
+    QCOMPARE(QFileInfo(own).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+    QCOMPARE(m_companion->runAnother(), 0);
+    QVERIFY(m_companion->endWithSignal(SIGTERM, waitMs));
+    QVERIFY(!m_companion->standardError().contains("cannot make sure only one Tornel runs"));
+    QCOMPARE(m_companion->daemonPids().size(), 1);
 }
 
 void CompanionProcessTest::socketOfACrashedCompanionIsReplaced()
