@@ -1,9 +1,11 @@
 #include "daemon/ipc_client.h"
 
+#include "platform/peer_credentials.h"
 #include "platform/posix_io.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRunnable>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -177,6 +180,18 @@ QByteArray receiveAnswer(int fd)
     return buffer;
 }
 
+bool ownedByAnotherUser(const QString &socketPath)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(socketPath).constData(), &info) == 0 && info.st_uid != ::geteuid();
+}
+
+IPCError foreignSocket(const QString &socketPath)
+{
+    return {QCoreApplication::translate("IPCClient", "The daemon's socket at %1 belongs to another user").arg(socketPath),
+            IPCError::Kind::foreignSocket};
+}
+
 } // namespace
 
 IPCClient::IPCClient() : IPCClient(QDir::homePath() + QStringLiteral("/.tornel/daemon.sock")) {}
@@ -208,9 +223,15 @@ IPCResult IPCClient::sendSync(Shared &shared, const QString &method, const std::
         return IPCError{QCoreApplication::translate("IPCClient", "Failed to create socket")};
     SocketCloser closer(fd);
 
+    // Another user's listener would be told what we send, a password among
+    // it: the socket must be ours, and so must be whoever listens on it.
+    if (ownedByAnotherUser(shared.socketPath))
+        return foreignSocket(shared.socketPath);
     if (!connectTo(fd, shared.socketPath))
         return IPCError{QCoreApplication::translate("IPCClient", "Failed to connect to daemon at %1").arg(shared.socketPath),
                         IPCError::Kind::cannotConnect};
+    if (const std::optional<uid_t> listener = PeerCredentials::userOf(fd); listener && *listener != ::geteuid())
+        return foreignSocket(shared.socketPath);
 
     QJsonObject envelope{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
                          {QStringLiteral("method"), method},

@@ -23,6 +23,8 @@ struct IPCError {
         exchange,
         // The daemon answered, with an error of its own.
         daemon,
+        // The socket, or whoever listens on it, belongs to another user: nothing was sent.
+        foreignSocket,
     };
 
     QString message;

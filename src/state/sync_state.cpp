@@ -309,10 +309,10 @@ void SyncState::applyFailure(const IPCError &error)
         return; // a daemon just launched is not listening yet
 
     assign(m_status, SyncStatus::error, &SyncState::statusChanged);
-    // A daemon that answered with an error is not "not responding".
-    const QString message = error.kind == IPCError::Kind::daemon
-        ? DaemonText::shown(error.description())
-        : tr("Daemon not responding: %1").arg(DaemonText::shown(error.description()));
+    // A daemon that answered is not "not responding", nor is a socket we refused to speak to.
+    const bool answered = error.kind == IPCError::Kind::daemon || error.kind == IPCError::Kind::foreignSocket;
+    const QString message = answered ? DaemonText::shown(error.description())
+                                     : tr("Daemon not responding: %1").arg(DaemonText::shown(error.description()));
     assign(m_errorMessage, message, &SyncState::errorMessageChanged);
     // Every failed request is reported, so the icon keeps showing the outage.
     emit stateChanged(SyncStatus::error);

@@ -10,6 +10,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using Reply = ScriptedDaemon::Reply;
 using Decoded = std::optional<StatusResponse>;
@@ -261,6 +269,64 @@ private slots:
             QCOMPARE(outcome(startCall(client, u"status"_s)),
                      length < 108 ? u"value: {}"_s : u"failure: Failed to connect to daemon at "_s + path);
         }
+    }
+
+    // A socket, or a listener, of another user is told nothing: the login
+    // would hand it the password. Playing the other user takes root.
+    void foreignSocketIsNotSpokenTo_data()
+    {
+        QTest::addColumn<bool>("listenerForeign"); // else the socket file is another user's
+        QTest::newRow("the socket is another user's") << false;
+        QTest::newRow("another user listens") << true;
+    }
+
+    void foreignSocketIsNotSpokenTo()
+    {
+        QFETCH(bool, listenerForeign);
+        if (::geteuid() != 0)
+            QSKIP("only root can play another user");
+        constexpr uid_t nobody = 65534;
+        IPCClient client(m_socketPath);
+        const QString refused = u"failure: The daemon's socket at %1 belongs to another user"_s.arg(m_socketPath);
+        if (!listenerForeign) {
+            ScriptedDaemon daemon(m_socketPath);
+            QVERIFY(::chown(QFile::encodeName(m_socketPath).constData(), nobody, nobody) == 0);
+            QCOMPARE(outcome(startCall(client, u"login"_s, QJsonObject{{u"password"_s, u"secret"_s}})), refused);
+            QCOMPARE(daemon.requestCount(), 0);
+            return;
+        }
+        // The kernel records who listens when listen() is called: after the switch of user.
+        const QByteArray path = QFile::encodeName(m_socketPath);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // The system calls themselves: the C library's wrappers would first
+            // synchronise threads that were not forked along.
+            if (::syscall(SYS_setgid, nobody) != 0 || ::syscall(SYS_setuid, nobody) != 0 || ::listen(listener, 1) != 0)
+                ::_exit(2);
+            const int connection = ::accept(listener, nullptr, nullptr);
+            char byte = 0;
+            ::_exit(::read(connection, &byte, 1) == 0 ? 0 : 1); // 0: closed with nothing sent
+        }
+        ::close(listener);
+        QTRY_VERIFY(QFile::exists(m_socketPath));
+        // Connecting before the child listens fails; try until it does (once: it accepts one connection).
+        QString answered;
+        for (QElapsedTimer waited; !waited.isValid() || waited.elapsed() < 5000; QTest::qWait(50)) {
+            waited.isValid() ? void() : waited.start();
+            answered = outcome(startCall(client, u"login"_s));
+            if (!answered.startsWith(u"failure: Failed to connect"_s))
+                break;
+        }
+        QCOMPARE(answered, refused);
+        int status = -1;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QFile::remove(m_socketPath);
     }
 
     void silentDaemonHoldsUpNoOtherRequest()
