@@ -38,6 +38,10 @@
         <source>Invalid response format</source>
         <translation>Ungültiges Antwortformat</translation>
     </message>
+    <message>
+        <source>The daemon&apos;s socket at %1 belongs to another user</source>
+        <translation>Der Socket des Dienstes unter %1 gehört einem anderen Benutzer</translation>
+    </message>
 </context>
 <context>
     <name>LoginView</name>
@@ -72,6 +76,13 @@
     <message>
         <source>Logging in...</source>
         <translation>Wird angemeldet …</translation>
+    </message>
+</context>
+<context>
+    <name>MenuBarView</name>
+    <message>
+        <source>The sync folder %1 cannot be opened</source>
+        <translation>Der Synchronisierungsordner %1 kann nicht geöffnet werden</translation>
     </message>
 </context>
 <context>
@@ -198,6 +209,14 @@
     <message>
         <source>Cannot write %1: %2</source>
         <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>Cannot replace the link %1</source>
+        <translation>Die Verknüpfung %1 kann nicht ersetzt werden</translation>
+    </message>
+    <message>
+        <source>The folder Tornel runs from has a line break or another control character in its name, which an autostart entry cannot carry safely</source>
+        <translation>Der Ordner, aus dem Tornel läuft, enthält einen Zeilenumbruch oder ein anderes Steuerzeichen im Namen, das ein Autostart-Eintrag nicht sicher aufnehmen kann</translation>
     </message>
 </context>
 <context>

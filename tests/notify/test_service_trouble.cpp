@@ -14,6 +14,8 @@
 
 #include <csignal>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int waitMs = 20000;
@@ -30,6 +32,7 @@ private slots:
     void slowStartAndQuickRestartRaiseNoAlarm();
     void unreachableDaemonIsToldAfterTwoPolls();
     void endedAndFailingServiceIsRestartedFromItsNotification();
+    void startedWithOutputClosedItHangsNowhere();
 
 private:
     void startCompanion();
@@ -167,6 +170,22 @@ void ServiceTroubleTest::endedAndFailingServiceIsRestartedFromItsNotification()
     emit m_notifications.ActionInvoked(uint(gaveUp.id), QStringLiteral("restart"));
     QTRY_COMPARE_WITH_TIMEOUT(stdoutCount("[daemon] Restarting in 1.0s (attempt 1/3)"), 2, waitMs);
     QCOMPARE(m_notifications.about({syncError}).size(), 0);
+}
+
+// Some launchers start programs with standard output and error closed: the
+// next descriptors opened (the X server's connection among them) must not
+// take their numbers, or the daemon's lines would be written into them.
+void ServiceTroubleTest::startedWithOutputClosedItHangsNowhere()
+{
+    QVERIFY(m_companion->installStandInDaemon());
+    m_companion->process().setChildProcessModifier([] {
+        ::close(STDOUT_FILENO);
+        ::close(STDERR_FILENO);
+    });
+    startCompanion();
+    QTRY_COMPARE_WITH_TIMEOUT(iconDescription(), QStringLiteral("Tornel — Not logged in"), waitMs);
+    QTest::qWait(3000); // polls, and their lines written somewhere harmless
+    QCOMPARE(iconDescription(), QStringLiteral("Tornel — Not logged in"));
 }
 
 QTEST_GUILESS_MAIN(ServiceTroubleTest)
