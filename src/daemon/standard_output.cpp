@@ -7,46 +7,58 @@
 
 #include <cerrno>
 
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
 
+// A write this small goes through at once when poll says the output is
+// writable: a pipe then has a free page, a terminal free room.
+constexpr qsizetype directWriteLimit = 4096;
+
 class Writer {
 public:
-    Writer()
-    {
-        // Never joined: a thread blocked on a stalled reader must not hold up
-        // the end of the process, which ends it.
-        std::thread([this] { run(); }).detach();
-    }
-
     void queue(const QByteArray &message)
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_queued.push_back(message);
-            m_queuedBytes += message.size();
-            while (m_queuedBytes > StandardOutput::capacity && !m_queued.empty()) {
-                m_queuedBytes -= m_queued.front().size();
-                m_queued.pop_front();
-                ++m_dropped;
-            }
+        std::lock_guard lock(m_mutex);
+        // The usual case: nothing waits and the reader keeps up, so no thread is needed.
+        if (m_queued.empty() && !m_writing && message.size() <= directWriteLimit && writableNow()) {
+            writeAll(message);
+            return;
         }
-        m_changed.notify_all();
+        m_queued.push_back(message);
+        m_queuedBytes += message.size();
+        while (m_queuedBytes > StandardOutput::capacity && !m_queued.empty()) {
+            m_queuedBytes -= m_queued.front().size();
+            m_queued.pop_front();
+            ++m_dropped;
+        }
+        if (!m_threadRunning) {
+            m_threadRunning = true;
+            // Never joined: a thread blocked on a stalled reader must not hold
+            // up the end of the process, which ends it.
+            std::thread([this] { drain(); }).detach();
+        }
     }
 
     void flush(std::chrono::milliseconds limit)
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, limit, [this] { return m_queued.empty() && !m_writing; });
+        m_drained.wait_for(lock, limit, [this] { return m_queued.empty() && !m_writing; });
     }
 
 private:
-    void run()
+    static bool writableNow()
+    {
+        pollfd output{STDOUT_FILENO, POLLOUT, 0};
+        return ::poll(&output, 1, 0) == 1;
+    }
+
+    // Writes what waits, in order, then ends until more has to wait.
+    void drain()
     {
         std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [this] { return !m_queued.empty(); });
+        while (!m_queued.empty()) {
             QByteArray message;
             if (m_dropped > 0) {
                 message = QByteArrayLiteral("[daemon] ") + QByteArray::number(m_dropped)
@@ -62,8 +74,9 @@ private:
             writeAll(message);
             lock.lock();
             m_writing = false;
-            m_changed.notify_all();
         }
+        m_threadRunning = false;
+        m_drained.notify_all();
     }
 
     static void writeAll(const QByteArray &message)
@@ -83,11 +96,12 @@ private:
     }
 
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_drained;
     std::deque<QByteArray> m_queued;
     qsizetype m_queuedBytes = 0;
     qint64 m_dropped = 0;
     bool m_writing = false;
+    bool m_threadRunning = false;
 };
 
 Writer &writer()

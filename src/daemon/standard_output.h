@@ -4,12 +4,14 @@
 
 #include <chrono>
 
-// The companion's standard output, written by a thread of its own: a reader
+// The companion's standard output, which never blocks its writers: a reader
 // that stalls (a terminal paused with Ctrl-S, a pipe or logger nobody reads)
-// holds up neither the daemon's supervision nor quitting. What cannot be
-// written yet waits, up to `capacity` bytes; beyond that the oldest whole
-// messages are dropped, and one "[daemon] N lines dropped" note takes their
-// place. Messages from several threads go out whole, in the order given.
+// holds up neither the daemon's supervision nor quitting. A message goes out
+// at once while the output takes it; else it waits, up to `capacity` bytes,
+// for a thread that writes it when it can (and ends when nothing waits);
+// beyond that the oldest whole messages are dropped, and one "[daemon] N
+// lines dropped" note takes their place. Messages from several threads go
+// out whole, in the order given.
 namespace StandardOutput {
 
 inline constexpr qsizetype capacity = 1024 * 1024;
