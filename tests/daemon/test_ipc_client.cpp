@@ -283,19 +283,21 @@ private slots:
     void foreignSocketIsNotSpokenTo()
     {
         QFETCH(bool, listenerForeign);
-        if (::geteuid() != 0)
-            QSKIP("only root can play another user");
         constexpr uid_t nobody = 65534;
         IPCClient client(m_socketPath);
         const QString refused = u"failure: The daemon's socket at %1 belongs to another user"_s.arg(m_socketPath);
         if (!listenerForeign) {
             ScriptedDaemon daemon(m_socketPath);
-            QVERIFY(::chown(QFile::encodeName(m_socketPath).constData(), nobody, nobody) == 0);
+            if (::chown(QFile::encodeName(m_socketPath).constData(), nobody, nobody) != 0)
+                QSKIP("only root, with other users mapped, can play another user");
             QCOMPARE(outcome(startCall(client, u"login"_s, QJsonObject{{u"password"_s, u"secret"_s}})), refused);
             QCOMPARE(daemon.requestCount(), 0);
             return;
         }
         // The kernel records who listens when listen() is called: after the switch of user.
+        const QString probe = m_dir.filePath(u"probe"_s);
+        if (!QFile(probe).open(QIODevice::WriteOnly) || ::chown(QFile::encodeName(probe).constData(), nobody, nobody) != 0)
+            QSKIP("only root, with other users mapped, can play another user");
         const QByteArray path = QFile::encodeName(m_socketPath);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
