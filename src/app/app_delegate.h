@@ -1,7 +1,7 @@
 #pragma once
 
 #include "daemon/daemon_manager.h"
-#include "notify/notifications.h"
+#include "notify/shown_notifications.h"
 #include "state/sync_state.h"
 #include "tray/popover_host.h"
 #include "tray/tray_menu.h"
@@ -47,7 +47,7 @@ private:
     std::unique_ptr<StatusItem> m_statusItem;
     SyncState m_syncState;
     DaemonManager m_daemonManager;
-    Notifications m_notifications;
+    ShownNotifications m_notifications;
     // Declared after the model: the panel refers to it and goes first.
     std::unique_ptr<PopoverHost> m_popover;
     QMenu m_trayMenuEntries;

@@ -34,11 +34,8 @@ QDBusMessage notificationsCall(const QString &method)
 
 } // namespace
 
-DesktopNotifications::DesktopNotifications(QObject *parent) : QObject(parent)
+DesktopNotifications::DesktopNotifications(QObject *parent) : Notifications(parent)
 {
-    m_delivery.setSingleShot(true);
-    m_delivery.setTimerType(Qt::PreciseTimer);
-    connect(&m_delivery, &QTimer::timeout, this, &DesktopNotifications::deliverDue);
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.connect(notificationsService, notificationsPath, notificationsService, QStringLiteral("ActionInvoked"), this,
                 SLOT(actionInvoked(uint, QString)));
@@ -46,74 +43,22 @@ DesktopNotifications::DesktopNotifications(QObject *parent) : QObject(parent)
                 this, SLOT(notificationClosed(uint, uint)));
 }
 
-void DesktopNotifications::statusObserved(SyncStatus status, const std::optional<QString> &errorMessage)
+void DesktopNotifications::takeBack(quint32 id)
 {
-    m_policy.statusObserved(status, errorMessage);
-    scheduleDelivery();
+    QDBusMessage close = notificationsCall(QStringLiteral("CloseNotification"));
+    close << id;
+    QDBusConnection::sessionBus().send(close);
 }
 
-void DesktopNotifications::serviceGaveUp(const QString &lastOutputLine)
+void DesktopNotifications::show(const Notice &notice)
 {
-    m_policy.serviceGaveUp(lastOutputLine);
-    scheduleDelivery();
-}
-
-void DesktopNotifications::serviceEnded(const QString &lastOutputLine)
-{
-    m_policy.serviceEnded(lastOutputLine);
-    scheduleDelivery();
-}
-
-void DesktopNotifications::serviceNotFound(const QStringList &searchedDirectories)
-{
-    m_policy.serviceNotFound(searchedDirectories);
-    scheduleDelivery();
-}
-
-void DesktopNotifications::serviceNotLaunched(const QString &path, const QString &reason)
-{
-    m_policy.serviceNotLaunched(path, reason);
-    scheduleDelivery();
-}
-
-void DesktopNotifications::trayMissing()
-{
-    m_policy.trayMissing();
-    scheduleDelivery();
-}
-
-void DesktopNotifications::trayAppeared()
-{
-    // Its advice no longer holds once the icon shows.
-    if (const std::optional<quint32> id = m_policy.trayAppeared()) {
-        QDBusMessage close = notificationsCall(QStringLiteral("CloseNotification"));
-        close << *id;
-        QDBusConnection::sessionBus().send(close);
-    }
-}
-
-void DesktopNotifications::scheduleDelivery()
-{
-    const std::optional<NotificationPolicy::TimePoint> due = m_policy.nextDue();
-    if (!due)
-        return;
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now());
-    m_delivery.start(std::max(wait, std::chrono::milliseconds(0)));
-}
-
-void DesktopNotifications::deliverDue()
-{
-    const std::optional<Notice> notice = m_policy.takeDue();
-    scheduleDelivery();
-    if (!notice)
-        return;
     // Asked each time: the server may have been replaced since the last notice.
     call(
         notificationsCall(QStringLiteral("GetCapabilities")),
-        [this, notice = *notice](QDBusPendingCallWatcher &reply) {
+        [this, notice](QDBusPendingCallWatcher &reply) {
             send(notice, QDBusPendingReply<QStringList>(reply).value());
         },
-        [this, topic = notice->topic] { m_policy.shown(topic, 0); });
+        [this, topic = notice.topic] { policy().shown(topic, 0); });
 }
 
 void DesktopNotifications::send(const Notice &notice, const QStringList &capabilities)
@@ -144,9 +89,9 @@ void DesktopNotifications::send(const Notice &notice, const QStringList &capabil
     call(
         notify,
         [this, topic = notice.topic](QDBusPendingCallWatcher &reply) {
-            m_policy.shown(topic, QDBusPendingReply<uint>(reply).value());
+            policy().shown(topic, QDBusPendingReply<uint>(reply).value());
         },
-        [this, topic = notice.topic] { m_policy.shown(topic, 0); });
+        [this, topic = notice.topic] { policy().shown(topic, 0); });
 }
 
 void DesktopNotifications::call(const QDBusMessage &message, std::function<void(QDBusPendingCallWatcher &)> onReply,
@@ -181,7 +126,7 @@ void DesktopNotifications::reportOnce(const QDBusError &error)
 
 void DesktopNotifications::actionInvoked(uint id, const QString &actionKey)
 {
-    if (!m_policy.isOurs(id))
+    if (!policy().isOurs(id))
         return;
     if (actionKey == u"retry")
         emit retryRequested();
@@ -193,7 +138,7 @@ void DesktopNotifications::actionInvoked(uint id, const QString &actionKey)
 
 void DesktopNotifications::notificationClosed(uint id, uint reason)
 {
-    m_policy.closed(id, reason == closedByUser);
+    policy().closed(id, reason == closedByUser);
 }
 
 #include "moc_desktop_notifications.cpp"
