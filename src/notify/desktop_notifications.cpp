@@ -55,9 +55,7 @@ void DesktopNotifications::show(const Notice &notice)
     // Asked each time: the server may have been replaced since the last notice.
     call(
         notificationsCall(QStringLiteral("GetCapabilities")),
-        [this, notice](QDBusPendingCallWatcher &reply) {
-            send(notice, QDBusPendingReply<QStringList>(reply).value());
-        },
+        [this, notice](QDBusPendingCallWatcher &reply) { send(notice, QDBusPendingReply<QStringList>(reply).value()); },
         [this, topic = notice.topic] { policy().shown(topic, 0); });
 }
 
