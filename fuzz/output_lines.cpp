@@ -18,6 +18,23 @@ void require(bool condition, const char *what)
     std::abort();
 }
 
+// The splitter's promise for the text of a line: controls but tab as visible escapes.
+QString visible(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code < 0x20 && code != u'\t')
+            shown += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+        else if (code >= 0x7F && code <= 0x9F)
+            shown +=
+                code == 0x7F ? QStringLiteral("\\x7f") : QStringLiteral("\\u%1").arg(code, 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 QStringList splitAll(OutputLineSplitter &splitter, const QByteArray &stream, quint8 control)
 {
     // Read sizes from a small generator: mostly short reads with now and then
@@ -70,19 +87,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString decoded = QString::fromUtf8(stream);
     const bool validUtf8 = decoded.toUtf8() == stream;
     if (validUtf8) {
-        // Nothing lost, added or reordered; no piece longer than allowed.
+        // Nothing lost, added or reordered but a CR ending a line; no piece
+        // longer than allowed (an escape takes at most four characters a byte).
         QString joined;
         for (const QString &line : lines) {
-            require(line.toUtf8().size() <= OutputLineSplitter::maxLineBytes, "a piece longer than the limit");
+            require(line.toUtf8().size() <= 4 * OutputLineSplitter::maxLineBytes, "a piece longer than the limit");
             joined += line;
         }
-        require(joined == QString(decoded).remove(u'\n'), "the text changed on its way through");
+        require(joined == visible(QString(decoded).replace(u"\r\n"_qs, u"\n"_qs).remove(u'\n')),
+                "the text changed on its way through");
     }
     if (stream.size() <= OutputLineSplitter::maxLineBytes) {
         // Short lines decode exactly as the whole stream does, bad bytes included.
         QStringList expected = decoded.split(u'\n');
-        if (expected.last().isEmpty())
+        const bool endsWithLineFeed = expected.last().isEmpty();
+        if (endsWithLineFeed)
             expected.removeLast();
+        for (qsizetype i = 0; i < expected.size(); ++i) {
+            if ((endsWithLineFeed || i + 1 < expected.size()) && expected[i].endsWith(u'\r'))
+                expected[i].chop(1);
+            expected[i] = visible(expected[i]);
+        }
         require(lines == expected, "a short line was cut or decoded differently");
     }
     return 0;
