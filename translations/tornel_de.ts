@@ -197,6 +197,69 @@
     </message>
 </context>
 <context>
+    <name>RemoteCommand</name>
+    <message>
+        <source>Prints the state of syncing; exits with 0 when up to date or syncing, 1 when paused, logged out or failing, 2 when neither Tornel nor its sync service answers.</source>
+        <translation>Gibt den Stand der Synchronisierung aus; endet mit 0, wenn alles aktuell ist oder synchronisiert wird, mit 1, wenn sie pausiert, abgemeldet oder gestört ist, mit 2, wenn weder Tornel noch sein Synchronisierungsdienst antwortet.</translation>
+    </message>
+    <message>
+        <source>With --status: prints the sync service&apos;s status record as JSON.</source>
+        <translation>Mit --status: gibt den Statusdatensatz des Synchronisierungsdienstes als JSON aus.</translation>
+    </message>
+    <message>
+        <source>Pauses syncing.</source>
+        <translation>Pausiert die Synchronisierung.</translation>
+    </message>
+    <message>
+        <source>Resumes syncing.</source>
+        <translation>Setzt die Synchronisierung fort.</translation>
+    </message>
+    <message>
+        <source>Opens the panel of the running Tornel, or starts Tornel.</source>
+        <translation>Öffnet das Fenster des laufenden Tornel oder startet Tornel.</translation>
+    </message>
+    <message>
+        <source>Quits the running Tornel, which stops its sync service.</source>
+        <translation>Beendet das laufende Tornel, das dabei seinen Synchronisierungsdienst anhält.</translation>
+    </message>
+    <message>
+        <source>Give one command at a time, not %1.</source>
+        <translation>Geben Sie nur einen Befehl auf einmal an, nicht %1.</translation>
+    </message>
+    <message>
+        <source>--json goes with --status only.</source>
+        <translation>--json gibt es nur zusammen mit --status.</translation>
+    </message>
+    <message>
+        <source>Tornel is running but does not answer.</source>
+        <translation>Tornel läuft, antwortet aber nicht.</translation>
+    </message>
+    <message>
+        <source>Tornel is not running.</source>
+        <translation>Tornel läuft nicht.</translation>
+    </message>
+    <message>
+        <source>Tornel answered something unexpected.</source>
+        <translation>Tornel hat unerwartet geantwortet.</translation>
+    </message>
+    <message>
+        <source>Tornel was asked to quit but is still running.</source>
+        <translation>Tornel wurde zum Beenden aufgefordert, läuft aber noch.</translation>
+    </message>
+    <message>
+        <source>Neither Tornel nor its sync service answers: %1</source>
+        <translation>Weder Tornel noch sein Synchronisierungsdienst antwortet: %1</translation>
+    </message>
+    <message>
+        <source>The sync service&apos;s status is unreadable.</source>
+        <translation>Der Status des Synchronisierungsdienstes ist unlesbar.</translation>
+    </message>
+    <message>
+        <source>Unknown request: %1</source>
+        <translation>Unbekannte Anfrage: %1</translation>
+    </message>
+</context>
+<context>
     <name>StartAtLogin</name>
     <message>
         <source>Cannot remove %1: %2</source>

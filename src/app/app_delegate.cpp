@@ -87,7 +87,7 @@ void AppDelegate::installNotifications()
             &Notifications::serviceNotFound);
     connect(&m_daemonManager, &DaemonManager::launchFailed, &m_notifications,
             &Notifications::serviceNotLaunched);
-    connect(&m_notifications, &Notifications::retryRequested, &m_syncState, &SyncState::resume);
+    connect(&m_notifications, &Notifications::retryRequested, &m_syncState, [this] { m_syncState.resume(); });
     connect(&m_notifications, &Notifications::restartServiceRequested, &m_daemonManager, &DaemonManager::restart);
     connect(&m_notifications, &Notifications::openPanelRequested, m_popover.get(), &PopoverHost::open);
     showMessagesOn(m_notifications, *m_statusItem);

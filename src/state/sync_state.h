@@ -34,7 +34,8 @@ class SyncState : public QObject {
 
 public:
     // Success carries no error; failure carries the request's error unchanged.
-    using LoginCompletion = std::function<void(const std::optional<IPCError> &)>;
+    // Called on the main thread, also when the model is gone by then.
+    using CommandCompletion = std::function<void(const std::optional<IPCError> &)>;
     using WallClock = std::function<QDateTime()>;
     using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -63,9 +64,10 @@ public:
     void startPolling();
     void stopPolling();
     void fetchStatus();
-    void pause();
-    void resume();
-    void login(const QString &email, const QString &password, const QString &serverURL, LoginCompletion completion);
+    // A completion learns whether the daemon confirmed (the command line waits for it).
+    void pause(CommandCompletion completion = {});
+    void resume(CommandCompletion completion = {});
+    void login(const QString &email, const QString &password, const QString &serverURL, CommandCompletion completion);
     void logout();
 
     // A command carried out outside the model (opening the sync folder) failed, for `why`.
@@ -115,7 +117,7 @@ private:
     void applyFailure(const IPCError &error);
     // Every status request sent so far is stale once a command goes out.
     void beginCommand();
-    void sendThenRefresh(const QString &method);
+    void sendThenRefresh(const QString &method, CommandCompletion completion);
     void setCommandError(std::optional<QString> error);
     template <typename T, typename Value>
     void assign(T &field, Value &&value, void (SyncState::*changed)());
