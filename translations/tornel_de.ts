@@ -195,6 +195,14 @@
         <source>Restart Sync Service</source>
         <translation>Synchronisierungsdienst neu starten</translation>
     </message>
+    <message>
+        <source>Pause for 1 Hour</source>
+        <translation>Für 1 Stunde pausieren</translation>
+    </message>
+    <message>
+        <source>Pause Until Tomorrow</source>
+        <translation>Bis morgen pausieren</translation>
+    </message>
 </context>
 <context>
     <name>RemoteCommand</name>
@@ -205,10 +213,6 @@
     <message>
         <source>With --status: prints the sync service&apos;s status record as JSON.</source>
         <translation>Mit --status: gibt den Statusdatensatz des Synchronisierungsdienstes als JSON aus.</translation>
-    </message>
-    <message>
-        <source>Pauses syncing.</source>
-        <translation>Pausiert die Synchronisierung.</translation>
     </message>
     <message>
         <source>Resumes syncing.</source>
@@ -257,6 +261,18 @@
     <message>
         <source>Unknown request: %1</source>
         <translation>Unbekannte Anfrage: %1</translation>
+    </message>
+    <message>
+        <source>Pauses syncing; for DURATION (30m, 1h, 2h30m, until-tomorrow) when given after it.</source>
+        <translation>Pausiert die Synchronisierung; für DAUER (30m, 1h, 2h30m, until-tomorrow), wenn sie danach angegeben ist.</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is no duration: give 30m, 1h, 2h30m or until-tomorrow.</source>
+        <translation>„%1“ ist keine Dauer: Geben Sie 30m, 1h, 2h30m oder until-tomorrow an.</translation>
+    </message>
+    <message>
+        <source>Tornel is not running, and only it can end a pause: start Tornel, or pause without a duration.</source>
+        <translation>Tornel läuft nicht, und nur Tornel kann eine Pause beenden: Starten Sie Tornel, oder pausieren Sie ohne Dauer.</translation>
     </message>
 </context>
 <context>
@@ -367,6 +383,13 @@
     <message>
         <source>unreadable status answer</source>
         <translation>unlesbare Statusantwort</translation>
+    </message>
+</context>
+<context>
+    <name>TimedPause</name>
+    <message>
+        <source>Resumes at %1</source>
+        <translation>Wird um %1 fortgesetzt</translation>
     </message>
 </context>
 <context>

@@ -3,6 +3,7 @@
 #include "daemon/ipc_client.h"
 #include "daemon/status_response.h"
 #include "state/sync_state.h"
+#include "state/timed_pause.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -85,7 +86,7 @@ void RemoteCommand::defineOptions(QCommandLineParser &parser)
          tr("Prints the state of syncing; exits with 0 when up to date or syncing, 1 when paused, "
             "logged out or failing, 2 when neither Tornel nor its sync service answers.")},
         {u"json"_s, tr("With --status: prints the sync service's status record as JSON.")},
-        {u"pause"_s, tr("Pauses syncing.")},
+        {u"pause"_s, tr("Pauses syncing; for DURATION (30m, 1h, 2h30m, until-tomorrow) when given after it.")},
         {u"resume"_s, tr("Resumes syncing.")},
         {u"open"_s, tr("Opens the panel of the running Tornel, or starts Tornel.")},
         {u"quit"_s, tr("Quits the running Tornel, which stops its sync service.")},
@@ -113,7 +114,24 @@ RemoteCommand::Parsed RemoteCommand::fromParser(const QCommandLineParser &parser
         return tr("--json goes with --status only.");
     if (!kind)
         return std::monostate();
+    const QStringList arguments = parser.positionalArguments();
+    if (kind == Kind::pause && arguments.size() == 1) {
+        const std::optional<QDateTime> until =
+            TimedPause::deadlineFor(arguments.first(), QDateTime::currentDateTimeUtc());
+        if (!until)
+            return tr("'%1' is no duration: give 30m, 1h, 2h30m or until-tomorrow.").arg(arguments.first());
+        return RemoteCommand(*kind, json, until);
+    }
+    if (!arguments.isEmpty())
+        return QCoreApplication::translate("TornelApp", "Unexpected argument '%1'.").arg(arguments.first());
     return RemoteCommand(*kind, json);
+}
+
+QByteArray RemoteCommand::request() const
+{
+    if (m_until)
+        return "pause-until " + m_until->toString(Qt::ISODate).toLatin1();
+    return requestOf(m_kind);
 }
 
 int RemoteCommand::run() const
@@ -121,12 +139,17 @@ int RemoteCommand::run() const
     // The status record is the daemon's own: no companion stands between.
     if (m_json)
         return runAgainstDaemon();
-    const SingleInstance::Asked asked = SingleInstance::ask(requestOf(m_kind), companionWaitMs);
+    const SingleInstance::Asked asked = SingleInstance::ask(request(), companionWaitMs);
     if (asked.answer)
         return runThroughCompanion(*asked.answer);
     if (asked.running) {
         printLine(stderr, tr("Tornel is running but does not answer."));
         return m_kind == Kind::status ? exitNoAnswer : 1;
+    }
+    if (m_until) {
+        printLine(stderr,
+                  tr("Tornel is not running, and only it can end a pause: start Tornel, or pause without a duration."));
+        return 1;
     }
     if (m_kind != Kind::quit)
         return runAgainstDaemon();
@@ -205,6 +228,12 @@ void RemoteCommand::answer(SyncState &state, const QByteArray &request, const Si
         reply("ok " + wireName(state.status()).toUtf8() + ' ' + oneLine(state.statusText()).toUtf8());
     } else if (request == "pause") {
         state.pause(confirmed);
+    } else if (request.startsWith("pause-until ")) {
+        const QDateTime until = QDateTime::fromString(QString::fromLatin1(request.sliced(12)), Qt::ISODate);
+        if (until.isValid())
+            state.timedPause().pauseUntil(until.toUTC(), confirmed);
+        else
+            reply("error " + tr("Unknown request: %1").arg(oneLine(QString::fromUtf8(request))).toUtf8());
     } else if (request == "resume") {
         state.resume(confirmed);
     } else if (request == "quit") {

@@ -3,9 +3,11 @@
 #include "app/single_instance.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QCoreApplication>
 #include <QString>
 
+#include <optional>
 #include <variant>
 
 class QCommandLineParser;
@@ -22,7 +24,8 @@ public:
 
     static void defineOptions(QCommandLineParser &parser);
     // The command the parsed line asks for; none for a plain start (--open is
-    // one); or why the line is refused: mixed commands, --json without --status.
+    // one); or why the line is refused: mixed commands, --json without
+    // --status, an argument other than the duration of --pause.
     using Parsed = std::variant<std::monostate, RemoteCommand, QString>;
     static Parsed fromParser(const QCommandLineParser &parser);
 
@@ -34,11 +37,17 @@ public:
     static void answer(SyncState &state, const QByteArray &request, const SingleInstance::Reply &reply);
 
 private:
-    RemoteCommand(Kind kind, bool json) : m_kind(kind), m_json(json) {}
+    RemoteCommand(Kind kind, bool json, std::optional<QDateTime> until = std::nullopt)
+        : m_kind(kind), m_json(json), m_until(std::move(until))
+    {}
+
+    QByteArray request() const;
 
     int runThroughCompanion(const QByteArray &answer) const;
     int runAgainstDaemon() const;
 
     Kind m_kind;
     bool m_json;
+    // The end of a pause, for --pause DURATION.
+    std::optional<QDateTime> m_until;
 };

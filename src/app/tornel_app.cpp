@@ -78,9 +78,9 @@ std::optional<int> TornelApp::answerWithoutGui(int argc, char **argv)
         refuse(*refusal, described);
         return 1;
     }
-    if (!parsed || !parser.positionalArguments().isEmpty()) {
-        described.parse(arguments);
-        refuse(described.errorText().isEmpty() ? unexpectedArgument(described) : described.errorText(), described);
+    if (!parsed) {
+        described.parse(arguments); // for the error in the user's language
+        refuse(described.errorText(), described);
         return 1;
     }
     return std::get<RemoteCommand>(command).run();

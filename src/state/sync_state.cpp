@@ -187,6 +187,7 @@ void SyncState::resume(CommandCompletion completion)
 void SyncState::sendThenRefresh(const QString &method, CommandCompletion completion)
 {
     beginCommand();
+    emit commandSent(method);
     // Whatever the daemon answered, the refreshed status shows what it did.
     m_ipcClient.send(method, std::nullopt,
                      [self = QPointer<SyncState>(this), completion = std::move(completion)](const IPCResult &result) mutable {

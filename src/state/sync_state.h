@@ -2,6 +2,7 @@
 
 #include "daemon/ipc_client.h"
 #include "daemon/status_response.h"
+#include "state/timed_pause.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -67,6 +68,9 @@ public:
     // A completion learns whether the daemon confirmed (the command line waits for it).
     void pause(CommandCompletion completion = {});
     void resume(CommandCompletion completion = {});
+    // Pauses with an end, and keeps that end; see TimedPause.
+    TimedPause &timedPause() { return m_timedPause; }
+    const TimedPause &timedPause() const { return m_timedPause; }
     void login(const QString &email, const QString &password, const QString &serverURL, CommandCompletion completion);
     void logout();
 
@@ -98,6 +102,9 @@ signals:
     // For the first applied answer, each answer whose status differs from the
     // one held before it, every failed poll, and a confirmed logout.
     void stateChanged(SyncStatus status);
+
+    // "pause" or "resume" went out, whoever asked for it.
+    void commandSent(const QString &method);
 
     void statusChanged();
     void pendingUploadsChanged();
@@ -142,5 +149,6 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_startupGraceEnds;
     WallClock m_now = [] { return QDateTime::currentDateTimeUtc(); };
     SteadyClock m_steadyNow = [] { return std::chrono::steady_clock::now(); };
+    TimedPause m_timedPause{*this, TimedPause::defaultFilePath()};
     IPCClient m_ipcClient; // last: destroyed first, while the state above still exists
 };

@@ -115,6 +115,9 @@ void CommandLineTest::againstTheDaemonAlone_data()
                                    << "Not logged in\n"_ba << QStringList{u"pause"_s};
     QTest::newRow("pause, no answer") << QStringList{u"--pause"_s} << false << synced << done << 1 << ""_ba
                                       << "Failed to connect to daemon at "_ba << QStringList();
+    QTest::newRow("pause for a while, no Tornel to end it")
+        << QStringList{u"--pause"_s, u"1h"_s} << true << synced << done << 1 << ""_ba
+        << "Tornel is not running, and only it can end a pause"_ba << QStringList();
     QTest::newRow("resume") << QStringList{u"--resume"_s} << true << synced << done << 0 << ""_ba
                             << ""_ba << QStringList{u"resume"_s};
     QTest::newRow("quit") << QStringList{u"--quit"_s} << true << synced << done << 1 << ""_ba
@@ -171,6 +174,9 @@ void CommandLineTest::throughTheRunningCompanion()
     ended = m_companion->runCommand({u"--resume"_s});
     QCOMPARE(ended.exitCode, 0);
     QVERIFY(daemon.methods().contains(u"resume"_s));
+    ended = m_companion->runCommand({u"--pause"_s, u"2h30m"_s});
+    QCOMPARE(ended.exitCode, 0);
+    QVERIFY(QFile::exists(m_companion->homePath(u".local/state/tornel/pause-deadline"_s)));
     QCOMPARE(requestsNumbered(daemon, 1), 1);
 
     // --quit returns once the companion is gone, its daemon stopped.
@@ -192,6 +198,8 @@ void CommandLineTest::refusedLines_data()
     QTest::newRow("open with a command") << QStringList{u"--open"_s, u"--status"_s} << "Give one command at a time"_ba;
     QTest::newRow("json alone") << QStringList{u"--json"_s} << "--json goes with --status only."_ba;
     QTest::newRow("an argument") << QStringList{u"--status"_s, u"now"_s} << "Unexpected argument 'now'."_ba;
+    QTest::newRow("a malformed duration") << QStringList{u"--pause"_s, u"1x"_s} << "'1x' is no duration"_ba;
+    QTest::newRow("a duration to resume") << QStringList{u"--resume"_s, u"1h"_s} << "Unexpected argument '1h'."_ba;
     QTest::newRow("an unknown option") << QStringList{u"--resume"_s, u"--soon"_s} << "Unknown option 'soon'."_ba;
 }
 

@@ -16,6 +16,7 @@ CompanionProcess::CompanionProcess()
               QFile::copy(QStringLiteral(TORNEL_APP_PATH), m_program);
     m_environment.insert(QStringLiteral("HOME"), m_home.path());
     m_environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), homePath(QStringLiteral("runtime")));
+    m_environment.remove(QStringLiteral("XDG_STATE_HOME"));
     // The supervisor also searches PATH; keep it to system tools.
     m_environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
     // Neither the developer's desktop nor their session bus takes part.
