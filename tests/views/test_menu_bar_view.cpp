@@ -356,6 +356,22 @@ private slots:
 
     // The user's language where the companion has it, ICU's phrase inside its
     // line; English otherwise, in its plural forms.
+    // Under "Sync paused" while a timed pause runs, gone once the user resumed.
+    void showsWhenATimedPauseEnds()
+    {
+        // Already paused: only the deadline's own news can show it.
+        QVERIFY(m->model.apply(ModelDriver::record(u"paused"_s)));
+        TimedPause &timed = m->model.state().timedPause();
+        const QDateTime deadline(QDate(2024, 5, 1), QTime(11, 5), Qt::UTC);
+        timed.setWallClock([deadline] { return deadline.addSecs(-3600); });
+        timed.pauseUntil(deadline);
+        const auto *line = m->view->findChild<QLabel *>("resumesLine");
+        QTRY_VERIFY(line->isVisibleTo(m->view.get()));
+        QCOMPARE(line->text(), u"Resumes at "_s + QLocale().toString(deadline.toLocalTime().time(), QLocale::ShortFormat));
+        m->model.state().resume();
+        QTRY_VERIFY(!line->isVisibleTo(m->view.get()));
+    }
+
     void speaksTheLocalesLanguage_data()
     {
         QTest::addColumn<QString>("locale");
