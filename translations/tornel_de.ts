@@ -195,6 +195,85 @@
         <source>Restart Sync Service</source>
         <translation>Synchronisierungsdienst neu starten</translation>
     </message>
+    <message>
+        <source>Pause for 1 Hour</source>
+        <translation>Für 1 Stunde pausieren</translation>
+    </message>
+    <message>
+        <source>Pause Until Tomorrow</source>
+        <translation>Bis morgen pausieren</translation>
+    </message>
+</context>
+<context>
+    <name>RemoteCommand</name>
+    <message>
+        <source>Prints the state of syncing; exits with 0 when up to date or syncing, 1 when paused, logged out or failing, 2 when neither Tornel nor its sync service answers.</source>
+        <translation>Gibt den Stand der Synchronisierung aus; endet mit 0, wenn alles aktuell ist oder synchronisiert wird, mit 1, wenn sie pausiert, abgemeldet oder gestört ist, mit 2, wenn weder Tornel noch sein Synchronisierungsdienst antwortet.</translation>
+    </message>
+    <message>
+        <source>With --status: prints the sync service&apos;s status record as JSON.</source>
+        <translation>Mit --status: gibt den Statusdatensatz des Synchronisierungsdienstes als JSON aus.</translation>
+    </message>
+    <message>
+        <source>Resumes syncing.</source>
+        <translation>Setzt die Synchronisierung fort.</translation>
+    </message>
+    <message>
+        <source>Opens the panel of the running Tornel, or starts Tornel.</source>
+        <translation>Öffnet das Fenster des laufenden Tornel oder startet Tornel.</translation>
+    </message>
+    <message>
+        <source>Quits the running Tornel, which stops its sync service.</source>
+        <translation>Beendet das laufende Tornel, das dabei seinen Synchronisierungsdienst anhält.</translation>
+    </message>
+    <message>
+        <source>Give one command at a time, not %1.</source>
+        <translation>Geben Sie nur einen Befehl auf einmal an, nicht %1.</translation>
+    </message>
+    <message>
+        <source>--json goes with --status only.</source>
+        <translation>--json gibt es nur zusammen mit --status.</translation>
+    </message>
+    <message>
+        <source>Tornel is running but does not answer.</source>
+        <translation>Tornel läuft, antwortet aber nicht.</translation>
+    </message>
+    <message>
+        <source>Tornel is not running.</source>
+        <translation>Tornel läuft nicht.</translation>
+    </message>
+    <message>
+        <source>Tornel answered something unexpected.</source>
+        <translation>Tornel hat unerwartet geantwortet.</translation>
+    </message>
+    <message>
+        <source>Tornel was asked to quit but is still running.</source>
+        <translation>Tornel wurde zum Beenden aufgefordert, läuft aber noch.</translation>
+    </message>
+    <message>
+        <source>Neither Tornel nor its sync service answers: %1</source>
+        <translation>Weder Tornel noch sein Synchronisierungsdienst antwortet: %1</translation>
+    </message>
+    <message>
+        <source>The sync service&apos;s status is unreadable.</source>
+        <translation>Der Status des Synchronisierungsdienstes ist unlesbar.</translation>
+    </message>
+    <message>
+        <source>Unknown request: %1</source>
+        <translation>Unbekannte Anfrage: %1</translation>
+    </message>
+    <message>
+        <source>Pauses syncing; for DURATION (30m, 1h, 2h30m, until-tomorrow) when given after it.</source>
+        <translation>Pausiert die Synchronisierung; für DAUER (30m, 1h, 2h30m, until-tomorrow), wenn sie danach angegeben ist.</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is no duration: give 30m, 1h, 2h30m or until-tomorrow.</source>
+        <translation>„%1“ ist keine Dauer: Geben Sie 30m, 1h, 2h30m oder until-tomorrow an.</translation>
+    </message>
+    <message>
+        <source>Tornel is not running, and only it can end a pause: start Tornel, or pause without a duration.</source>
+        <translation>Tornel läuft nicht, und nur Tornel kann eine Pause beenden: Starten Sie Tornel, oder pausieren Sie ohne Dauer.</translation>
+    </message>
 </context>
 <context>
     <name>StartAtLogin</name>
@@ -304,6 +383,13 @@
     <message>
         <source>unreadable status answer</source>
         <translation>unlesbare Statusantwort</translation>
+    </message>
+</context>
+<context>
+    <name>TimedPause</name>
+    <message>
+        <source>Resumes at %1</source>
+        <translation>Wird um %1 fortgesetzt</translation>
     </message>
 </context>
 <context>

@@ -63,6 +63,8 @@ void AppDelegate::followState()
     // Queued, so the icon is redrawn in a later turn of the main loop, in the
     // order of the changes, once the whole answer has been applied.
     connect(&m_syncState, &SyncState::stateChanged, this, &AppDelegate::updateMenuBarIcon, Qt::QueuedConnection);
+    connect(&m_syncState.timedPause(), &TimedPause::deadlineChanged, this,
+            [this] { updateMenuBarIcon(m_syncState.status()); });
     // A daemon just launched takes a moment to listen; that is no outage.
     connect(&m_daemonManager, &DaemonManager::daemonLaunched, &m_syncState, &SyncState::daemonLaunched);
 }
@@ -87,7 +89,7 @@ void AppDelegate::installNotifications()
             &Notifications::serviceNotFound);
     connect(&m_daemonManager, &DaemonManager::launchFailed, &m_notifications,
             &Notifications::serviceNotLaunched);
-    connect(&m_notifications, &Notifications::retryRequested, &m_syncState, &SyncState::resume);
+    connect(&m_notifications, &Notifications::retryRequested, &m_syncState, [this] { m_syncState.resume(); });
     connect(&m_notifications, &Notifications::restartServiceRequested, &m_daemonManager, &DaemonManager::restart);
     connect(&m_notifications, &Notifications::openPanelRequested, m_popover.get(), &PopoverHost::open);
     showMessagesOn(m_notifications, *m_statusItem);
@@ -110,14 +112,21 @@ void AppDelegate::followTrayPresence()
 void AppDelegate::startDaemon()
 {
     m_daemonManager.start([self = QPointer<AppDelegate>(this)] {
-        if (self)
-            self->m_syncState.startPolling();
+        if (!self)
+            return;
+        self->m_syncState.startPolling();
+        self->m_syncState.timedPause().restore();
     });
 }
 
 void AppDelegate::updateMenuBarIcon(SyncStatus state)
 {
-    m_statusItem->setIcon(statusIcon(state));
+    StatusIcon icon = statusIcon(state);
+    // The tooltip says when a timed pause ends, as the panel does.
+    const QString resumes = m_syncState.timedPause().resumesText();
+    if (state == SyncStatus::paused && !resumes.isEmpty())
+        icon.description += u'\n' + resumes;
+    m_statusItem->setIcon(icon);
 }
 
 #include "moc_app_delegate.cpp"

@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 #include "daemon/standard_output.h"
+#include "app/remote_command.h"
 #include "app/single_instance.h"
 #include "app/tornel_app.h"
 #include "platform/termination_signals.h"
@@ -39,7 +40,7 @@ int main(int argc, char *argv[])
     // "tornel.tray: waiting for a system tray ...": the category names the
     // part that speaks, and is what QT_LOGGING_RULES filters by.
     qSetMessagePattern(QStringLiteral("%{if-category}%{category}: %{endif}%{message}"));
-    if (const std::optional<int> answered = TornelApp::answerInformationalOptions(argc, argv))
+    if (const std::optional<int> answered = TornelApp::answerWithoutGui(argc, argv))
         return *answered;
     TornelApp app(argc, argv);
     if (!app.acceptsCommandLine())
@@ -76,6 +77,10 @@ int main(int argc, char *argv[])
         if (PopoverHost *popover = delegate.popover())
             popover->open();
     });
+    QObject::connect(&instance, &SingleInstance::requested, &delegate,
+                     [&delegate](const QByteArray &request, const SingleInstance::Reply &reply) {
+                         RemoteCommand::answer(delegate.syncState(), request, reply);
+                     });
     const int status = app.run(delegate);
     StandardOutput::flush(lastOutputGrace);
     return status;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
@@ -22,14 +23,18 @@
 
 namespace {
 
-const QByteArray openPanelRequest = QByteArrayLiteral("open-panel\n");
-const QByteArray acknowledgement = QByteArrayLiteral("ok\n");
+const QByteArray openPanelRequest = QByteArrayLiteral("open-panel");
+const QByteArray acknowledgement = QByteArrayLiteral("ok");
 constexpr qsizetype maxLineLength = 64;
+// Answers may quote the daemon's messages.
+constexpr qsizetype maxAnswerLength = 8192;
 
 // Longer than one whole hand-over below, so a start that waits for the lock
 // does not give up while another start is still talking to the companion.
 constexpr int lockWaitMs = 8000;
 constexpr int answerWaitMs = 3000;
+// A request that the companion carries to the daemon may wait for its answer.
+constexpr int requestWaitMs = 15000;
 
 // Only the user may have made the folder of the lock and the socket, and
 // only the user may write to it: another user who made it first could stand
@@ -80,15 +85,45 @@ QByteArray firstLine(const QByteArray &received)
     return end < 0 ? QByteArray() : received.first(end + 1);
 }
 
+// Sends `request` and a line feed on the connected `fd` and waits up to
+// `waitMs` for one line back: that line without its line feed, or none.
+std::optional<QByteArray> exchange(int fd, const QByteArray &request, int waitMs)
+{
+    const QByteArray line = request + '\n';
+    if (PosixIo::sendNoSignal(fd, line.constData(), size_t(line.size())) != line.size())
+        return std::nullopt;
+    const QDeadlineTimer deadline(waitMs);
+    QByteArray received;
+    while (firstLine(received).isEmpty() && received.size() <= maxAnswerLength) {
+        pollfd readable{fd, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, int(deadline.remainingTime()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        char buffer[4096];
+        const ssize_t count = ready > 0 ? ::recv(fd, buffer, sizeof buffer, 0) : -1;
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return std::nullopt;
+        received.append(buffer, count);
+    }
+    const QByteArray answer = firstLine(received);
+    return answer.isEmpty() ? std::nullopt : std::optional(answer.chopped(1));
+}
+
 // One later start's connection: it asks, is answered, and is closed; a start
 // that connects and never asks must not hold its connection for good.
 class Peer : public QObject {
 public:
-    Peer(int fd, std::function<void()> onRequest, QObject *parent)
+    using Handler = std::function<void(const QByteArray &, const SingleInstance::Reply &)>;
+
+    Peer(int fd, Handler onRequest, QObject *parent)
         : QObject(parent), m_fd(fd), m_readable(fd, QSocketNotifier::Read), m_onRequest(std::move(onRequest))
     {
         connect(&m_readable, &QSocketNotifier::activated, this, &Peer::read);
-        QTimer::singleShot(answerWaitMs, this, &QObject::deleteLater);
+        connect(&m_expiry, &QTimer::timeout, this, &QObject::deleteLater);
+        m_expiry.setSingleShot(true);
+        m_expiry.start(answerWaitMs);
     }
     ~Peer() override { ::close(m_fd); }
 
@@ -105,16 +140,24 @@ private:
         if (received > 0 && line.isEmpty() && m_received.size() <= maxLineLength)
             return;
         m_readable.setEnabled(false);
-        deleteLater();
-        if (line == openPanelRequest) {
-            (void)!PosixIo::sendNoSignal(m_fd, acknowledgement.constData(), size_t(acknowledgement.size()), MSG_DONTWAIT);
-            m_onRequest();
+        if (line.isEmpty()) {
+            deleteLater();
+            return;
         }
+        m_expiry.start(requestWaitMs);
+        m_onRequest(line.chopped(1), [self = QPointer<Peer>(this)](const QByteArray &answer) {
+            if (!self)
+                return;
+            const QByteArray sent = answer + '\n';
+            (void)!PosixIo::sendNoSignal(self->m_fd, sent.constData(), size_t(sent.size()), MSG_DONTWAIT);
+            self->deleteLater();
+        });
     }
 
     const int m_fd;
     QSocketNotifier m_readable;
-    std::function<void()> m_onRequest;
+    QTimer m_expiry;
+    Handler m_onRequest;
     QByteArray m_received;
 };
 
@@ -164,7 +207,7 @@ SingleInstance::Claim SingleInstance::claim()
     const int connected = running < 0 ? -1 : ::connect(running, reinterpret_cast<const sockaddr *>(&address), sizeof address);
     const int error = errno;
     if (connected == 0) {
-        const bool answered = askToOpenPanel(running);
+        const bool answered = exchange(running, openPanelRequest, answerWaitMs) == acknowledgement;
         ::close(running);
         if (answered)
             return Claim::HandedOver;
@@ -187,27 +230,22 @@ SingleInstance::Claim SingleInstance::claim()
     return listen(path) ? Claim::Primary : Claim::Unavailable;
 }
 
-bool SingleInstance::askToOpenPanel(int running)
+SingleInstance::Asked SingleInstance::ask(const QByteArray &request, int waitMs)
 {
-    if (PosixIo::sendNoSignal(running, openPanelRequest.constData(), size_t(openPanelRequest.size()))
-        != openPanelRequest.size())
-        return false;
-    const QDeadlineTimer deadline(answerWaitMs);
-    QByteArray received;
-    while (firstLine(received).isEmpty() && received.size() <= maxLineLength) {
-        pollfd readable{running, POLLIN, 0};
-        const int ready = ::poll(&readable, 1, int(deadline.remainingTime()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        char buffer[maxLineLength + 1];
-        const ssize_t count = ready > 0 ? ::recv(running, buffer, sizeof buffer, 0) : -1;
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        received.append(buffer, count);
-    }
-    return firstLine(received) == acknowledgement;
+    sockaddr_un address;
+    const QString path = socketPath();
+    if (path.isEmpty() || !addressOf(path, address))
+        return {};
+    const int running = PosixIo::unixStreamSocket(PosixIo::Blocking::no);
+    if (running < 0)
+        return {};
+    Asked asked;
+    if (::connect(running, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+        asked = {request.isEmpty() ? std::nullopt : exchange(running, request, waitMs), true};
+    else
+        asked.running = errno == EAGAIN;
+    ::close(running);
+    return asked;
 }
 
 bool SingleInstance::listen(const QString &path)
@@ -236,7 +274,17 @@ void SingleInstance::acceptPeers()
 {
     int peer;
     while ((peer = PosixIo::acceptConnection(m_listenFd, PosixIo::Blocking::no)) >= 0)
-        new Peer(peer, [this] { emit openPanelRequested(); }, this);
+        new Peer(peer, [this](const QByteArray &request, const Reply &reply) { dispatch(request, reply); }, this);
+}
+
+void SingleInstance::dispatch(const QByteArray &request, const Reply &reply)
+{
+    if (request != openPanelRequest) {
+        emit requested(request, reply);
+        return;
+    }
+    reply(acknowledgement);
+    emit openPanelRequested();
 }
 
 #include "moc_single_instance.cpp"

@@ -1,6 +1,7 @@
 #include "app/tornel_app.h"
 
 #include "app/app_delegate.h"
+#include "app/remote_command.h"
 
 #include <QCommandLineParser>
 #include <QTimer>
@@ -22,6 +23,17 @@ void defineOptions(QCommandLineParser &parser)
     // Not addHelpOption(): its --help-all would list Qt's options as ours.
     parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QCoreApplication::translate("TornelApp", "Displays this help.")});
     parser.addVersionOption();
+    RemoteCommand::defineOptions(parser);
+}
+
+QString unexpectedArgument(const QCommandLineParser &parser)
+{
+    return QCoreApplication::translate("TornelApp", "Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst());
+}
+
+void refuse(const QString &problem, const QCommandLineParser &parser)
+{
+    std::fprintf(stderr, "%s\n\n%s", qPrintable(problem), qPrintable(parser.helpText()));
 }
 
 } // namespace
@@ -35,29 +47,43 @@ TornelApp::TornelApp(int &argc, char **argv) : QApplication(argc, argv)
     setQuitOnLastWindowClosed(false);
 }
 
-std::optional<int> TornelApp::answerInformationalOptions(int argc, char **argv)
+std::optional<int> TornelApp::answerWithoutGui(int argc, char **argv)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     QCommandLineParser parser;
     defineOptions(parser);
-    // Qt's own options are not known here; they are checked after the GUI takes them.
-    parser.parse(arguments);
-    if (!parser.isSet(QStringLiteral("help")) && !parser.isSet(QStringLiteral("version")))
+    // Qt's own options are not known here; a plain start checks them after the GUI takes them.
+    const bool parsed = parser.parse(arguments);
+    const bool informational = parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"));
+    if (!informational && std::holds_alternative<std::monostate>(RemoteCommand::fromParser(parser)))
         return std::nullopt;
     QCoreApplication information(argc, argv);
     describeApplication();
+    // Described again once the texts can be translated.
+    const Translations translations;
+    QCommandLineParser described;
+    defineOptions(described);
     if (parser.isSet(QStringLiteral("help"))) {
-        // Described again once the texts can be translated.
-        const Translations translations;
-        QCommandLineParser described;
-        defineOptions(described);
         std::fputs(qPrintable(described.helpText()), stdout);
-    } else {
-        std::printf("%s %s\n", qPrintable(applicationName()), qPrintable(applicationVersion()));
+        return 0;
     }
-    return 0;
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s %s\n", qPrintable(applicationName()), qPrintable(applicationVersion()));
+        return 0;
+    }
+    const RemoteCommand::Parsed command = RemoteCommand::fromParser(parser);
+    if (const QString *refusal = std::get_if<QString>(&command)) {
+        refuse(*refusal, described);
+        return 1;
+    }
+    if (!parsed) {
+        described.parse(arguments); // for the error in the user's language
+        refuse(described.errorText(), described);
+        return 1;
+    }
+    return std::get<RemoteCommand>(command).run();
 }
 
 bool TornelApp::acceptsCommandLine() const
@@ -66,10 +92,7 @@ bool TornelApp::acceptsCommandLine() const
     defineOptions(parser);
     if (parser.parse(arguments()) && parser.positionalArguments().isEmpty())
         return true;
-    const QString problem = parser.errorText().isEmpty()
-        ? QCoreApplication::translate("TornelApp", "Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst())
-        : parser.errorText();
-    std::fprintf(stderr, "%s\n\n%s", qPrintable(problem), qPrintable(parser.helpText()));
+    refuse(parser.errorText().isEmpty() ? unexpectedArgument(parser) : parser.errorText(), parser);
     return false;
 }
 

@@ -14,9 +14,10 @@ class TornelApp : public QApplication {
 public:
     TornelApp(int &argc, char **argv);
 
-    // --help and --version, answered before the application starts, since
-    // they need no display: the exit status when one of them was given.
-    static std::optional<int> answerInformationalOptions(int argc, char **argv);
+    // --help, --version and the commands for the running companion or the
+    // daemon, answered before the application starts, since they need no
+    // display and must start no companion: the exit status when one was given.
+    static std::optional<int> answerWithoutGui(int argc, char **argv);
     // Options other than Qt's own (which the constructor took) are refused
     // with the usage on standard error.
     bool acceptsCommandLine() const;

@@ -174,30 +174,37 @@ void SyncState::beginCommand()
     setCommandError(std::nullopt);
 }
 
-void SyncState::pause()
+void SyncState::pause(CommandCompletion completion)
 {
-    sendThenRefresh(u"pause"_s);
+    sendThenRefresh(u"pause"_s, std::move(completion));
 }
 
-void SyncState::resume()
+void SyncState::resume(CommandCompletion completion)
 {
-    sendThenRefresh(u"resume"_s);
+    sendThenRefresh(u"resume"_s, std::move(completion));
 }
 
-void SyncState::sendThenRefresh(const QString &method)
+void SyncState::sendThenRefresh(const QString &method, CommandCompletion completion)
 {
     beginCommand();
+    emit commandSent(method);
     // Whatever the daemon answered, the refreshed status shows what it did.
-    m_ipcClient.send(method, std::nullopt, [self = QPointer<SyncState>(this)](const IPCResult &) {
-        onMainThread([self] {
-            if (self)
-                self->fetchStatus();
-        });
-    });
+    m_ipcClient.send(method, std::nullopt,
+                     [self = QPointer<SyncState>(this), completion = std::move(completion)](const IPCResult &result) mutable {
+                         std::optional<IPCError> error;
+                         if (const auto *failure = std::get_if<IPCError>(&result))
+                             error = *failure;
+                         onMainThread([self, completion = std::move(completion), error] {
+                             if (self)
+                                 self->fetchStatus();
+                             if (completion)
+                                 completion(error);
+                         });
+                     });
 }
 
 void SyncState::login(const QString &email, const QString &password, const QString &serverURL,
-                      LoginCompletion completion)
+                      CommandCompletion completion)
 {
     QJsonObject params{{u"email"_s, email}, {u"password"_s, password}};
     if (!serverURL.isEmpty())

@@ -2,6 +2,7 @@
 
 #include "daemon/ipc_client.h"
 #include "daemon/status_response.h"
+#include "state/timed_pause.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -34,7 +35,8 @@ class SyncState : public QObject {
 
 public:
     // Success carries no error; failure carries the request's error unchanged.
-    using LoginCompletion = std::function<void(const std::optional<IPCError> &)>;
+    // Called on the main thread, also when the model is gone by then.
+    using CommandCompletion = std::function<void(const std::optional<IPCError> &)>;
     using WallClock = std::function<QDateTime()>;
     using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -63,9 +65,13 @@ public:
     void startPolling();
     void stopPolling();
     void fetchStatus();
-    void pause();
-    void resume();
-    void login(const QString &email, const QString &password, const QString &serverURL, LoginCompletion completion);
+    // A completion learns whether the daemon confirmed (the command line waits for it).
+    void pause(CommandCompletion completion = {});
+    void resume(CommandCompletion completion = {});
+    // Pauses with an end, and keeps that end; see TimedPause.
+    TimedPause &timedPause() { return m_timedPause; }
+    const TimedPause &timedPause() const { return m_timedPause; }
+    void login(const QString &email, const QString &password, const QString &serverURL, CommandCompletion completion);
     void logout();
 
     // A command carried out outside the model (opening the sync folder) failed, for `why`.
@@ -97,6 +103,9 @@ signals:
     // one held before it, every failed poll, and a confirmed logout.
     void stateChanged(SyncStatus status);
 
+    // "pause" or "resume" went out, whoever asked for it.
+    void commandSent(const QString &method);
+
     void statusChanged();
     void pendingUploadsChanged();
     void pendingDownloadsChanged();
@@ -115,7 +124,7 @@ private:
     void applyFailure(const IPCError &error);
     // Every status request sent so far is stale once a command goes out.
     void beginCommand();
-    void sendThenRefresh(const QString &method);
+    void sendThenRefresh(const QString &method, CommandCompletion completion);
     void setCommandError(std::optional<QString> error);
     template <typename T, typename Value>
     void assign(T &field, Value &&value, void (SyncState::*changed)());
@@ -140,5 +149,6 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_startupGraceEnds;
     WallClock m_now = [] { return QDateTime::currentDateTimeUtc(); };
     SteadyClock m_steadyNow = [] { return std::chrono::steady_clock::now(); };
+    TimedPause m_timedPause{*this, TimedPause::defaultFilePath()};
     IPCClient m_ipcClient; // last: destroyed first, while the state above still exists
 };

@@ -25,6 +25,10 @@ PanelCommandLook commandLook(PanelCommand command)
     switch (command) {
     case PanelCommand::pauseSyncing:
         return {QCoreApplication::translate("PanelCommand", "Pause Syncing"), QStringLiteral("pause.fill"), NamedColor::yellow};
+    case PanelCommand::pauseForAnHour:
+        return {QCoreApplication::translate("PanelCommand", "Pause for 1 Hour"), QStringLiteral("pause.fill"), NamedColor::yellow};
+    case PanelCommand::pauseUntilTomorrow:
+        return {QCoreApplication::translate("PanelCommand", "Pause Until Tomorrow"), QStringLiteral("pause.fill"), NamedColor::yellow};
     case PanelCommand::resumeSyncing:
         return {QCoreApplication::translate("PanelCommand", "Resume Syncing"), QStringLiteral("play.fill"), NamedColor::green};
     case PanelCommand::retrySync:
@@ -58,7 +62,8 @@ QList<PanelCommand> commandsWhileRunning(SyncStatus status)
     case SyncStatus::synced:
         break;
     }
-    return {PanelCommand::pauseSyncing, PanelCommand::openSyncFolder, PanelCommand::logOut};
+    return {PanelCommand::pauseSyncing, PanelCommand::pauseForAnHour, PanelCommand::pauseUntilTomorrow,
+            PanelCommand::openSyncFolder, PanelCommand::logOut};
 }
 
 } // namespace

@@ -14,7 +14,18 @@ class SyncState;
 
 // The commands of the panel. The panel's command section and the tray icon's
 // menu both list them from commandsForStatus(), so the two never disagree.
-enum class PanelCommand { pauseSyncing, resumeSyncing, retrySync, restartService, openSyncFolder, logOut, logIn, quit };
+enum class PanelCommand {
+    pauseSyncing,
+    pauseForAnHour,
+    pauseUntilTomorrow,
+    resumeSyncing,
+    retrySync,
+    restartService,
+    openSyncFolder,
+    logOut,
+    logIn,
+    quit
+};
 
 struct PanelCommandLook {
     QString title;

@@ -48,6 +48,7 @@ MenuBarView::MenuBarView(SyncState &syncState, DaemonManager &daemonManager, QWi
                           &SyncState::commandErrorChanged};
     for (auto announcement : announcements)
         connect(&m_syncState, announcement, this, &MenuBarView::scheduleRefresh);
+    connect(&m_syncState.timedPause(), &TimedPause::deadlineChanged, this, &MenuBarView::scheduleRefresh);
     connect(&m_daemonManager, &DaemonManager::needsRestartChanged, this, &MenuBarView::scheduleRefresh);
 
     buildContent();
@@ -67,6 +68,12 @@ void MenuBarView::perform(PanelCommand command)
     case PanelCommand::pauseSyncing:
         m_syncState.pause();
         break;
+    case PanelCommand::pauseForAnHour:
+    case PanelCommand::pauseUntilTomorrow: {
+        const QString duration = command == PanelCommand::pauseForAnHour ? QStringLiteral("1h") : QStringLiteral("until-tomorrow");
+        m_syncState.timedPause().pauseUntil(*TimedPause::deadlineFor(duration, QDateTime::currentDateTimeUtc()));
+        break;
+    }
     case PanelCommand::resumeSyncing:
     case PanelCommand::retrySync:
         m_syncState.resume();

@@ -80,7 +80,11 @@ StatusSection::StatusSection(QWidget *parent) : QWidget(parent)
     m_lastSyncLine = new ElidedWrappedLabel(1);
     m_lastSyncLine->setObjectName(QStringLiteral("lastSyncLine"));
     applyTextStyle(m_lastSyncLine, TextStyle::caption, NamedColor::secondaryLabel);
+    m_resumesLine = new ElidedWrappedLabel(1);
+    m_resumesLine->setObjectName(QStringLiteral("resumesLine"));
+    applyTextStyle(m_resumesLine, TextStyle::caption, NamedColor::secondaryLabel);
     texts->addWidget(m_statusText);
+    texts->addWidget(m_resumesLine);
     texts->addWidget(m_lastSyncLine);
     statusRow->addLayout(texts, 1);
     column->addLayout(statusRow);
@@ -114,6 +118,9 @@ void StatusSection::refresh(const SyncState &state)
     m_pulse->setAnimating(status == SyncStatus::syncing);
 
     m_statusText->setText(state.statusText());
+    const QString resumes = state.timedPause().resumesText();
+    m_resumesLine->setText(resumes);
+    m_resumesLine->setVisible(status == SyncStatus::paused && !resumes.isEmpty());
     const QString lastSync = state.lastSyncText();
     m_lastSyncLine->setText(lastSync);
     m_lastSyncLine->setVisible(!lastSync.isEmpty() && status != SyncStatus::loggedOut);

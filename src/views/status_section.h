@@ -27,6 +27,7 @@ private:
     PulseModifier *m_pulse;
     ElidedWrappedLabel *m_statusText;
     ElidedWrappedLabel *m_lastSyncLine;
+    ElidedWrappedLabel *m_resumesLine;
     QWidget *m_pendingRow;
     QWidget *m_uploads;
     QLabel *m_uploadCount;

@@ -16,6 +16,7 @@ CompanionProcess::CompanionProcess()
               QFile::copy(QStringLiteral(TORNEL_APP_PATH), m_program);
     m_environment.insert(QStringLiteral("HOME"), m_home.path());
     m_environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), homePath(QStringLiteral("runtime")));
+    m_environment.remove(QStringLiteral("XDG_STATE_HOME"));
     // The supervisor also searches PATH; keep it to system tools.
     m_environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
     // Neither the developer's desktop nor their session bus takes part.
@@ -56,12 +57,12 @@ void CompanionProcess::start(const QStringList &arguments, const QProcessEnviron
     m_process.start(m_program, arguments);
 }
 
-QProcess &CompanionProcess::startAnother()
+QProcess &CompanionProcess::startAnother(const QStringList &arguments)
 {
     QProcess &other = *m_others.emplace_back(std::make_unique<QProcess>());
     other.setProcessEnvironment(m_environment);
     other.setWorkingDirectory(m_home.path());
-    other.start(m_program, {});
+    other.start(m_program, arguments);
     return other;
 }
 
@@ -72,6 +73,13 @@ int CompanionProcess::runAnother(QByteArray *output)
     if (output)
         *output = other.readAllStandardOutput() + other.readAllStandardError();
     return ended ? other.exitCode() : -1;
+}
+
+CompanionProcess::Ended CompanionProcess::runCommand(const QStringList &arguments)
+{
+    QProcess &other = startAnother(arguments);
+    const bool ended = other.waitForFinished(15000) && other.exitStatus() == QProcess::NormalExit;
+    return {ended ? other.exitCode() : -1, other.readAllStandardOutput(), other.readAllStandardError()};
 }
 
 QByteArray CompanionProcess::standardOutput()

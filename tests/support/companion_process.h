@@ -30,10 +30,17 @@ public:
     void start(const QStringList &arguments = {}, const QProcessEnvironment &environment = {});
     QProcess &process() { return m_process; }
     // Another start in the same home; it ends with this object at the latest.
-    QProcess &startAnother();
+    QProcess &startAnother(const QStringList &arguments = {});
     // Another start, run to its end: its exit code, or -1 when it did not end
     // by itself within 15 s; `output` gets both of its channels.
     int runAnother(QByteArray *output = nullptr);
+    // Another start with `arguments`, run to its end as above, its channels apart.
+    struct Ended {
+        int exitCode = -1;
+        QByteArray output;
+        QByteArray errors;
+    };
+    Ended runCommand(const QStringList &arguments);
 
     // Everything the first start wrote so far.
     QByteArray standardOutput();

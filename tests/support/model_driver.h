@@ -23,6 +23,8 @@ public:
     ModelDriver()
     {
         qputenv("HOME", m_home.path().toUtf8());
+        // A timed pause keeps its end under the home too.
+        qunsetenv("XDG_STATE_HOME");
         QDir(m_home.path()).mkpath(QStringLiteral(".tornel"));
         m_daemon = std::make_unique<ScriptedDaemon>(m_home.path() + QStringLiteral("/.tornel/daemon.sock"));
         m_state = std::make_unique<SyncState>();

@@ -103,10 +103,10 @@ private slots:
         QVERIFY(model.apply(ModelDriver::record(u"paused"_s)));
         QTRY_COMPARE(entries(), u"Open Tornel, Resume Syncing, Open Sync Folder, Log Out, |, Start at Login, Quit Tornel"_s);
         QVERIFY(model.apply(ModelDriver::record(u"syncing"_s)));
-        QTRY_COMPARE(entries(), u"Open Tornel, Pause Syncing, Open Sync Folder, Log Out, |, Start at Login, Quit Tornel"_s);
+        QTRY_COMPARE(entries(), u"Open Tornel, Pause Syncing, Pause for 1 Hour, Pause Until Tomorrow, Open Sync Folder, Log Out, |, Start at Login, Quit Tornel"_s);
         menu.actions().at(1)->trigger();
         QTRY_COMPARE(model.calls(), QStringList{u"pause"_s});
-        menu.actions().at(3)->trigger();
+        menu.actions().at(5)->trigger();
         QTRY_COMPARE(model.calls(), (QStringList{u"pause"_s, u"logout"_s}));
         QVERIFY(!host.isVisible());
         menu.actions().at(0)->trigger();

@@ -159,8 +159,10 @@ private slots:
         const auto rows = [](const QString &first, const QString &email = u"me@example.com"_s) {
             const QString account
                 = email.isNull() ? QString() : u"symbol person.circle secondaryLabel; text %1; "_s.arg(email);
-            return u"; divider; row %1; row Open Sync Folder; divider; %2row Log Out; divider; row Quit Tornel"_s.arg(
-                first, account);
+            // The pause rows with an end follow the plain one.
+            const QString timed = first == u"Pause Syncing"_s ? u"; row Pause for 1 Hour; row Pause Until Tomorrow"_s : QString();
+            return u"; divider; row %1%3; row Open Sync Folder; divider; %2row Log Out; divider; row Quit Tornel"_s.arg(
+                first, account, timed);
         };
         const QString loggedOut = u"symbol person.crop.circle gray; text Not logged in; divider; "
                                   u"row Log In to Tornel; divider; row Quit Tornel"_s;
@@ -224,7 +226,8 @@ private slots:
         QTest::newRow("pause") << in(u"syncing"_s) << u"Pause Syncing"_s << QString() << u"pause"_s;
         QTest::newRow("resume") << in(u"paused"_s) << u"Resume Syncing"_s << u"Return"_s << u"resume"_s;
         QTest::newRow("retry") << in(u"error"_s) << u"Retry Sync"_s << u"Space"_s << u"resume"_s;
-        QTest::newRow("log out") << in(u"synced"_s) << u"Log Out"_s << u"Tab Tab Num+Enter"_s << u"logout"_s;
+        QTest::newRow("log out") << in(u"synced"_s) << u"Log Out"_s << u"Tab Tab Tab Tab Num+Enter"_s << u"logout"_s;
+        QTest::newRow("pause for an hour") << in(u"synced"_s) << u"Pause for 1 Hour"_s << u"Tab Space"_s << u"pause"_s;
         QTest::newRow("modifiers") << in(u"synced"_s) << u"Pause Syncing"_s << u"Ctrl+Return A"_s << QString();
         QTest::newRow("default folder") << folder(u"~/Tornel"_s) << open << QString() << u"open $HOME/Tornel"_s;
         QTest::newRow("tilde alone") << folder(u"~"_s) << open << QString() << u"open $HOME"_s;
@@ -353,6 +356,22 @@ private slots:
 
     // The user's language where the companion has it, ICU's phrase inside its
     // line; English otherwise, in its plural forms.
+    // Under "Sync paused" while a timed pause runs, gone once the user resumed.
+    void showsWhenATimedPauseEnds()
+    {
+        // Already paused: only the deadline's own news can show it.
+        QVERIFY(m->model.apply(ModelDriver::record(u"paused"_s)));
+        TimedPause &timed = m->model.state().timedPause();
+        const QDateTime deadline(QDate(2024, 5, 1), QTime(11, 5), Qt::UTC);
+        timed.setWallClock([deadline] { return deadline.addSecs(-3600); });
+        timed.pauseUntil(deadline);
+        const auto *line = m->view->findChild<QLabel *>("resumesLine");
+        QTRY_VERIFY(line->isVisibleTo(m->view.get()));
+        QCOMPARE(line->text(), u"Resumes at "_s + QLocale().toString(deadline.toLocalTime().time(), QLocale::ShortFormat));
+        m->model.state().resume();
+        QTRY_VERIFY(!line->isVisibleTo(m->view.get()));
+    }
+
     void speaksTheLocalesLanguage_data()
     {
         QTest::addColumn<QString>("locale");
