@@ -28,6 +28,14 @@ void onMainThread(Task task)
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
 }
 
+// A command's outcome as its completion takes it: the error, or none on success.
+std::optional<IPCError> failureOf(const IPCResult &result)
+{
+    if (const auto *failure = std::get_if<IPCError>(&result))
+        return *failure;
+    return std::nullopt;
+}
+
 QString toQString(const icu::UnicodeString &text)
 {
     return QString(reinterpret_cast<const QChar *>(text.getBuffer()), text.length());
@@ -191,9 +199,7 @@ void SyncState::sendThenRefresh(const QString &method, CommandCompletion complet
     // Whatever the daemon answered, the refreshed status shows what it did.
     m_ipcClient.send(method, std::nullopt,
                      [self = QPointer<SyncState>(this), completion = std::move(completion)](const IPCResult &result) mutable {
-                         std::optional<IPCError> error;
-                         if (const auto *failure = std::get_if<IPCError>(&result))
-                             error = *failure;
+                         const std::optional<IPCError> error = failureOf(result);
                          onMainThread([self, completion = std::move(completion), error] {
                              if (self)
                                  self->fetchStatus();
@@ -213,9 +219,7 @@ void SyncState::login(const QString &email, const QString &password, const QStri
     m_ipcClient.send(u"login"_s, params,
                      [self = QPointer<SyncState>(this),
                       completion = std::move(completion)](const IPCResult &result) mutable {
-                         std::optional<IPCError> error;
-                         if (const auto *failure = std::get_if<IPCError>(&result))
-                             error = *failure;
+                         const std::optional<IPCError> error = failureOf(result);
                          // The form waits for this answer, so it comes also when the model is gone.
                          // Moved along, so the caller's callback ends its life on the main thread too.
                          onMainThread([self, completion = std::move(completion), error] {
@@ -231,9 +235,7 @@ void SyncState::logout()
 {
     beginCommand();
     m_ipcClient.send(u"logout"_s, std::nullopt, [self = QPointer<SyncState>(this)](const IPCResult &result) {
-        std::optional<IPCError> error;
-        if (const auto *failure = std::get_if<IPCError>(&result))
-            error = *failure;
+        const std::optional<IPCError> error = failureOf(result);
         onMainThread([self, error] {
             if (!self)
                 return;
