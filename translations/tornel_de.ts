@@ -160,6 +160,10 @@
         <source>tornel-sync, the service that syncs your files, ended by itself, so your files are not being synced.</source>
         <translation>tornel-sync, der Dienst, der Ihre Dateien synchronisiert, hat sich von selbst beendet; Ihre Dateien werden nicht synchronisiert.</translation>
     </message>
+    <message>
+        <source>The service&apos;s log is in %1.</source>
+        <translation>Das Protokoll des Dienstes liegt in %1.</translation>
+    </message>
 </context>
 <context>
     <name>PanelCommand</name>
@@ -416,6 +420,14 @@
     <message>
         <source>Start at Login</source>
         <translation>Bei Anmeldung starten</translation>
+    </message>
+    <message>
+        <source>Show Log</source>
+        <translation>Protokoll anzeigen</translation>
+    </message>
+    <message>
+        <source>No program opened %1</source>
+        <translation>Kein Programm hat %1 geöffnet</translation>
     </message>
 </context>
 </TS>

@@ -1,6 +1,7 @@
 #include "daemon/daemon_manager.h"
 
 #include "daemon/child_process.h"
+#include "daemon/daemon_log.h"
 #include "daemon/output_reader.h"
 #include "daemon/standard_output.h"
 
@@ -96,7 +97,12 @@ struct DaemonManager::Session {
 };
 
 DaemonManager::DaemonManager(QObject *parent)
-    : DaemonManager(&StandardOutput::write, [] { return std::chrono::steady_clock::now(); }, parent)
+    : DaemonManager(
+          [log = std::make_shared<DaemonLog>(DaemonLog::defaultPath())](const QByteArray &message) {
+              StandardOutput::write(message);
+              log->append(message);
+          },
+          [] { return std::chrono::steady_clock::now(); }, parent)
 {
 }
 

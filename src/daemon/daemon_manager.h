@@ -54,7 +54,8 @@ public:
     static constexpr std::chrono::milliseconds readyDelay{1000};
     static constexpr std::chrono::seconds stopGrace{5};
 
-    // Messages go to standard output; the restart window follows the steady clock.
+    // Messages go to standard output and to the daemon's log at its default
+    // place; the restart window follows the steady clock.
     explicit DaemonManager(QObject *parent = nullptr);
     DaemonManager(OutputSink sink, SteadyClock clock, QObject *parent = nullptr);
     // Stops a daemon that still runs: nothing would supervise it afterwards.

@@ -1,5 +1,7 @@
 #include "notify/notification_policy.h"
 
+#include "daemon/daemon_log.h"
+
 #include <QDir>
 
 #include <algorithm>
@@ -45,6 +47,14 @@ QString withLastOutput(const QString &text, const QString &lastOutputLine)
     return text + u'\n' + QCoreApplication::translate("NotificationPolicy", "Its last output: %1").arg(lastOutputLine);
 }
 
+// Where to look, and what to attach to a report, when the service keeps failing.
+QString withLogPlace(const QString &text)
+{
+    return text + u'\n'
+        + QCoreApplication::translate("NotificationPolicy", "The service's log is in %1.")
+              .arg(readablePath(DaemonLog::defaultPath()));
+}
+
 } // namespace
 
 NotificationPolicy::NotificationPolicy(Clock clock) : m_clock(std::move(clock)) {}
@@ -84,9 +94,9 @@ void NotificationPolicy::statusObserved(SyncStatus status, const std::optional<Q
 void NotificationPolicy::serviceGaveUp(const QString &lastOutputLine)
 {
     reportServiceFailure({Notice::Topic::sync, tr("The sync service keeps failing"),
-                          withLastOutput(tr("tornel-sync, the service that syncs your files, failed several times in "
-                                            "a minute, so Tornel stopped restarting it."),
-                                         lastOutputLine),
+                          withLogPlace(withLastOutput(tr("tornel-sync, the service that syncs your files, failed "
+                                                         "several times in a minute, so Tornel stopped restarting it."),
+                                                      lastOutputLine)),
                           Notice::Action::restartService, true, 0});
 }
 
@@ -115,9 +125,9 @@ void NotificationPolicy::serviceNotFound(const QStringList &searchedDirectories)
 void NotificationPolicy::serviceNotLaunched(const QString &path, const QString &reason)
 {
     reportServiceFailure({Notice::Topic::sync, tr("Tornel cannot start its sync service"),
-                          tr("Your files are not being synced: %1 could not be run (%2). Check that it "
-                                         "is a program for this computer and that you may run it (chmod +x), %3")
-                              .arg(readablePath(path), reason, restartHint()),
+                          withLogPlace(tr("Your files are not being synced: %1 could not be run (%2). Check that "
+                                          "it is a program for this computer and that you may run it (chmod +x), %3")
+                                           .arg(readablePath(path), reason, restartHint())),
                           Notice::Action::restartService, true, 0});
 }
 

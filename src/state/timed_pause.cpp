@@ -1,5 +1,6 @@
 #include "state/timed_pause.h"
 
+#include "daemon/daemon_log.h"
 #include "state/sync_state.h"
 
 #include <QDir>
@@ -43,10 +44,7 @@ TimedPause::TimedPause(SyncState &state, QString filePath, QObject *parent)
 
 QString TimedPause::defaultFilePath()
 {
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (!QDir::isAbsolutePath(base))
-        base = QDir::homePath() + QStringLiteral("/.local/state");
-    return base + QStringLiteral("/tornel/pause-deadline");
+    return tornelStateDirectory() + QStringLiteral("/pause-deadline");
 }
 
 std::optional<QDateTime> TimedPause::deadlineFor(const QString &duration, const QDateTime &now)

@@ -1,5 +1,6 @@
 #include "tray/tray_menu.h"
 
+#include "daemon/daemon_log.h"
 #include "daemon/daemon_manager.h"
 #include "tray/popover_host.h"
 #include "tray/start_at_login.h"
@@ -7,7 +8,10 @@
 #include "state/sync_state.h"
 #include "views/menu_bar_view.h"
 
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QMenu>
+#include <QUrl>
 #include <QTimer>
 
 TrayMenu::TrayMenu(QMenu &menu, SyncState &syncState, DaemonManager &daemonManager, PopoverHost &popover,
@@ -18,6 +22,7 @@ TrayMenu::TrayMenu(QMenu &menu, SyncState &syncState, DaemonManager &daemonManag
     connect(&m_daemonManager, &DaemonManager::needsRestartChanged, this, &TrayMenu::scheduleUpdate);
     // The entry may have changed outside Tornel since the menu was last open.
     connect(&m_menu, &QMenu::aboutToShow, this, &TrayMenu::showStartAtLogin);
+    connect(&m_menu, &QMenu::aboutToShow, this, &TrayMenu::enableShowLog);
     update();
 }
 
@@ -54,6 +59,8 @@ void TrayMenu::update()
     m_startAtLogin->setCheckable(true);
     connect(m_startAtLogin, &QAction::triggered, this, &TrayMenu::switchStartAtLogin);
     showStartAtLogin();
+    m_showLog = m_menu.addAction(tr("Show Log"), this, &TrayMenu::showLog);
+    enableShowLog();
     m_menu.addAction(commandLook(PanelCommand::quit).title, this, [this] { trigger(PanelCommand::quit); });
     m_shownCommands = commands;
     m_built = true;
@@ -80,6 +87,23 @@ void TrayMenu::switchStartAtLogin(bool enabled)
     if (failure)
         qCWarning(lcTray, "%s", qPrintable(*failure));
     showStartAtLogin();
+}
+
+void TrayMenu::enableShowLog()
+{
+    // Nothing to show before the daemon's first line.
+    m_showLog->setEnabled(QFileInfo::exists(DaemonLog::defaultPath()));
+}
+
+void TrayMenu::showLog()
+{
+    const QString path = DaemonLog::defaultPath();
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        return;
+    // The place at least, for opening it by other means.
+    m_showLog->setToolTip(tr("No program opened %1").arg(path));
+    m_menu.setToolTipsVisible(true);
+    qCWarning(lcTray, "no program opened %s", qPrintable(path));
 }
 
 #include "moc_tray_menu.cpp"

@@ -1,10 +1,17 @@
 // The shell's rules with a fake status item and the real model and
-// supervisor: the icon table, redraws that are queued and ordered, and the
-// launch and shutdown order against a real daemon process.
+// supervisor: the icon table, redraws that are queued and ordered, the
+// launch and shutdown order against a real daemon process, and what the
+// daemon's log keeps of a session.
 #include "app/app_delegate.h"
+#include "daemon/daemon_log.h"
 #include "scripted_daemon.h"
+#include "views/login_view.h"
+#include "views/menu_bar_view.h"
 
+#include <QAbstractButton>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -44,6 +51,7 @@ private slots:
     void shutdownStopsPollingBeforeTheDaemon();
     void withoutReadyNoRequestAndNoIconChange_data();
     void withoutReadyNoRequestAndNoIconChange();
+    void theLogKeepsTheSessionButNoPassword();
 
 private:
     void launch();
@@ -63,6 +71,7 @@ void AppDelegateTest::init()
     m_home = std::make_unique<QTemporaryDir>();
     QVERIFY(m_home->isValid() && QDir(m_home->path()).mkpath(QStringLiteral(".tornel/bin")));
     qputenv("HOME", m_home->path().toLocal8Bit());
+    qunsetenv("XDG_STATE_HOME"); // the daemon's log, under the test's home
     // The supervisor also searches PATH; keep it to system tools.
     qputenv("PATH", "/usr/bin:/bin");
     QDir::setCurrent(m_home->path());
@@ -172,6 +181,35 @@ void AppDelegateTest::withoutReadyNoRequestAndNoIconChange()
     QTest::qWait(1000 + SyncState::pollIntervalMs + 1000);
     QCOMPARE(daemon.requestCount(), 0);
     QCOMPARE(m_item->icons.size(), 1);
+}
+
+// The daemon's words and Tornel's lines about it reach the log; a password
+// typed into the login form, which the daemon turns down, does not.
+void AppDelegateTest::theLogKeepsTheSessionButNoPassword()
+{
+    const QString password = QStringLiteral("Xq7-not-for-logs");
+    QVERIFY(writeDaemon("#!/bin/sh\necho 'stand-in starting'\nexec '" TORNEL_SIM_PATH "'\n"));
+    launch();
+    QTRY_COMPARE_WITH_TIMEOUT(m_delegate->syncState().status(), SyncStatus::loggedOut, waitMs);
+    MenuBarView &panel = m_delegate->popover()->panel();
+    panel.setShowingLogin(true);
+    LoginView *form = panel.loginView();
+    form->findChild<QLineEdit *>(QStringLiteral("emailField"))->setText(QStringLiteral("someone@example.org"));
+    form->findChild<QLineEdit *>(QStringLiteral("passwordField"))->setText(password);
+    form->findChild<QAbstractButton *>(QStringLiteral("loginButton"))->click();
+    const QLabel *refusal = form->findChild<QLabel *>(QStringLiteral("loginError"));
+    // Turned down ("Invalid email or password"), or not answered in time on a busy machine.
+    QTRY_VERIFY_WITH_TIMEOUT(!refusal->text().isEmpty(), waitMs);
+    m_delegate->applicationWillTerminate();
+    m_delegate.reset(); // the log's end waits for its last lines
+
+    QFile log(DaemonLog::defaultPath());
+    QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(log.fileName()));
+    const QString text = QString::fromUtf8(log.readAll());
+    for (const QString &expected : {QStringLiteral("[daemon] Started (PID: "), QStringLiteral("[daemon] stand-in starting"),
+                                    QStringLiteral("[daemon] Stopped")})
+        QVERIFY2(text.contains(expected), qPrintable(text));
+    QVERIFY2(!text.contains(password), qPrintable(text));
 }
 
 QTEST_MAIN(AppDelegateTest)

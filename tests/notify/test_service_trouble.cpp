@@ -163,7 +163,8 @@ void ServiceTroubleTest::endedAndFailingServiceIsRestartedFromItsNotification()
     QTRY_COMPARE_WITH_TIMEOUT(m_notifications.about({failing}).size(), 1, waitMs);
     const FakeNotificationServer::Notification gaveUp = m_notifications.about({failing}).constFirst();
     QVERIFY(gaveUp.replacesId == ended.id && gaveUp.urgency == 2
-            && gaveUp.body.endsWith(u"Its last output: disk on fire"));
+            && gaveUp.body.endsWith(u"Its last output: disk on fire\nThe service's log is in "
+                                    u"~/.local/state/tornel/daemon.log."));
     QCOMPARE(m_companion->daemonPids().size(), 5);
     QVERIFY(!gaveUp.body.contains(u"terminal") && !gaveUp.body.contains(u"quit"));
 

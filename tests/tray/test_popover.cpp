@@ -1,5 +1,6 @@
 #include "model_driver.h"
 
+#include "daemon/daemon_log.h"
 #include "daemon/daemon_manager.h"
 #include "tray/autostart_files.h"
 #include "tray/popover_host.h"
@@ -8,6 +9,7 @@
 #include "views/menu_bar_view.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -95,15 +97,15 @@ private slots:
             return titles.join(u", "_s);
         };
         // Each entry is triggered after the list says which it is.
-        QCOMPARE(entries(), u"Open Tornel, Log In to Tornel, |, Start at Login, Quit Tornel"_s);
+        QCOMPARE(entries(), u"Open Tornel, Log In to Tornel, |, Start at Login, Show Log, Quit Tornel"_s);
         menu.actions().at(1)->trigger();
         QVERIFY(host.panel().showingLogin());
         QTRY_VERIFY(host.isVisible());
         host.hide();
         QVERIFY(model.apply(ModelDriver::record(u"paused"_s)));
-        QTRY_COMPARE(entries(), u"Open Tornel, Resume Syncing, Open Sync Folder, Log Out, |, Start at Login, Quit Tornel"_s);
+        QTRY_COMPARE(entries(), u"Open Tornel, Resume Syncing, Open Sync Folder, Log Out, |, Start at Login, Show Log, Quit Tornel"_s);
         QVERIFY(model.apply(ModelDriver::record(u"syncing"_s)));
-        QTRY_COMPARE(entries(), u"Open Tornel, Pause Syncing, Pause for 1 Hour, Pause Until Tomorrow, Open Sync Folder, Log Out, |, Start at Login, Quit Tornel"_s);
+        QTRY_COMPARE(entries(), u"Open Tornel, Pause Syncing, Pause for 1 Hour, Pause Until Tomorrow, Open Sync Folder, Log Out, |, Start at Login, Show Log, Quit Tornel"_s);
         menu.actions().at(1)->trigger();
         QTRY_COMPARE(model.calls(), QStringList{u"pause"_s});
         menu.actions().at(5)->trigger();
@@ -111,6 +113,29 @@ private slots:
         QVERIFY(!host.isVisible());
         menu.actions().at(0)->trigger();
         QTRY_VERIFY(host.isVisible());
+    }
+
+    // "Show Log" opens the daemon's log with the desktop's viewer, once there is one.
+    void showLogOpensTheDaemonsLog()
+    {
+        ModelDriver model;
+        DaemonManager daemonManager;
+        PopoverHost host(model.state(), daemonManager);
+        QMenu menu;
+        TrayMenu trayMenu(menu, model.state(), daemonManager, host);
+        QAction *showLog = menu.actions().at(menu.actions().size() - 2);
+        QCOMPARE(showLog->text(), u"Show Log"_s);
+        emit menu.aboutToShow();
+        QVERIFY(!showLog->isEnabled());
+
+        const QString path = DaemonLog::defaultPath();
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()) && QFile(path).open(QIODevice::WriteOnly));
+        emit menu.aboutToShow();
+        QVERIFY(showLog->isEnabled());
+        QDesktopServices::setUrlHandler(u"file"_s, this, "openUrl");
+        showLog->trigger();
+        QDesktopServices::unsetUrlHandler(u"file"_s);
+        QCOMPARE(m_opened, QUrl::fromLocalFile(path));
     }
 
     void startAtLogin()
@@ -123,7 +148,7 @@ private slots:
         PopoverHost host(model.state(), daemonManager);
         QMenu menu;
         TrayMenu trayMenu(menu, model.state(), daemonManager, host);
-        QAction *entry = menu.actions().at(menu.actions().size() - 2);
+        QAction *entry = menu.actions().at(menu.actions().size() - 3);
         QFile file(config.filePath(u"autostart/org.tornel.Tornel.desktop"_s));
         QVERIFY(entry->isCheckable() && !entry->isChecked());
 
@@ -257,6 +282,11 @@ private slots:
         QVERIFY(launcher.waitForFinished());
         QTRY_VERIFY2(QFile::exists(program + u".ran"_s), launcher.readAllStandardError().constData());
     }
+public slots:
+    void openUrl(const QUrl &url) { m_opened = url; }
+
+private:
+    QUrl m_opened;
 };
 
 QTEST_MAIN(TestPopover)
