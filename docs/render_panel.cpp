@@ -104,8 +104,14 @@ private:
     int m_failures = 0;
 };
 
+// Each group of panel pictures in both schemes: the dark ones named panel-dark-*.png.
+QString schemeName(const QString &name, ColorScheme scheme)
+{
+    return scheme == ColorScheme::dark ? QString(name).replace(u"panel-"_s, u"panel-dark-"_s) : name;
+}
+
 // The panel as it hangs from the tray icon, in each status: panel-<status>.png.
-void panelStatuses(Pictures &pictures)
+void panelStatuses(Pictures &pictures, ColorScheme scheme)
 {
     // ICU's phrase in the user's language; the driver sets English for the tests.
     const icu::Locale userLocale = icu::Locale::getDefault();
@@ -114,6 +120,7 @@ void panelStatuses(Pictures &pictures)
     icu::Locale::setDefault(userLocale, status);
     DaemonManager daemonManager;
     PopoverHost host(model.state(), daemonManager);
+    host.setPalette(panelPalette(scheme));
     host.open();
     if (!QTest::qWaitForWindowExposed(&host))
         return pictures.fail(u"the panel did not show"_s);
@@ -138,23 +145,24 @@ void panelStatuses(Pictures &pictures)
     };
     for (const auto &[name, record] : statuses) {
         if (model.apply(record))
-            pictures.take(host, u"panel-"_s + name);
+            pictures.take(host, schemeName(u"panel-"_s + name, scheme));
         else
             pictures.fail(name + u": the daemon's answer did not arrive"_s);
     }
 }
 
 // The login form new, while logging in, and after a failure: panel-login*.png.
-void loginForm(Pictures &pictures)
+void loginForm(Pictures &pictures, ColorScheme scheme)
 {
     ModelDriver model;
     DaemonManager daemonManager;
     PopoverHost host(model.state(), daemonManager);
+    host.setPalette(panelPalette(scheme));
     host.open();
     if (!QTest::qWaitForWindowExposed(&host))
         return pictures.fail(u"the panel did not show"_s);
     host.panel().setShowingLogin(true);
-    pictures.take(host, u"panel-login"_s);
+    pictures.take(host, schemeName(u"panel-login"_s, scheme));
 
     LoginView *form = host.panel().loginView();
     form->findChild<QLineEdit *>(u"emailField"_s)->setText(u"ada@example.com"_s);
@@ -163,10 +171,10 @@ void loginForm(Pictures &pictures)
     slow.delayMs = 300;
     model.daemon().setResponder([slow](const QJsonObject &) { return slow; });
     QTest::mouseClick(form->findChild<ProminentButton *>(), Qt::LeftButton);
-    pictures.take(host, u"panel-login-busy"_s);
+    pictures.take(host, schemeName(u"panel-login-busy"_s, scheme));
     if (!QTest::qWaitFor([form] { return !form->isLoading(); }, 5000))
         return pictures.fail(u"login-error: the daemon's answer did not arrive"_s);
-    pictures.take(host, u"panel-login-error"_s);
+    pictures.take(host, schemeName(u"panel-login-error"_s, scheme));
 }
 
 // The tray icons (launch, then each status) as the tray is handed them for a
@@ -224,8 +232,10 @@ int main(int argc, char *argv[])
         return 1;
     }
     Pictures pictures(folder);
-    panelStatuses(pictures);
-    loginForm(pictures);
+    for (ColorScheme scheme : {ColorScheme::light, ColorScheme::dark}) {
+        panelStatuses(pictures, scheme);
+        loginForm(pictures, scheme);
+    }
     trayIcons(pictures);
     return pictures.finish();
 }
