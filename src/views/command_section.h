@@ -51,6 +51,8 @@ class CommandRow : public PaintedButton {
 public:
     explicit CommandRow(PanelCommand command, QWidget *parent = nullptr);
 
+    PanelCommand command() const { return m_command; }
+
     // The label row (symbol, title, flexible space) inside the row's insets:
     // the part that takes clicks.
     QRect labelRect() const;

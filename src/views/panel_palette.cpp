@@ -76,5 +76,5 @@ QColor resolveColor(NamedColor color, const QPalette &palette)
 
 QColor panelEdgeColor(const QPalette &palette)
 {
-    return pick({0x8E8E93, 0x6E6E73}, colorSchemeOf(palette));
+    return pick({0x737378, 0x808085}, colorSchemeOf(palette));
 }

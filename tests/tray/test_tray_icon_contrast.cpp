@@ -1,22 +1,15 @@
 // Every tray icon reads on the desktop's panel, dark or light: WCAG contrast of 3:1 or more (the
 // figure for graphics) for the 75th percentile of its visible pixels, at every size from 16 to 64 px.
 // And what differs in the macOS menu bar: template images, and which click opens the menu.
+#include "contrast.h"
 #include "tray/tray_status_item.h"
 
 #include <QPainter>
 #include <QTest>
 
-#include <cmath>
-
 Q_DECLARE_METATYPE(StatusIcon)
 Q_DECLARE_METATYPE(Brightness)
 Q_DECLARE_METATYPE(ClickAction)
-
-static double luminance(QRgb pixel)
-{
-    const auto linear = [](int c) { return c <= 10 ? c / 3294.6 : std::pow((c / 255.0 + 0.055) / 1.055, 2.4); };
-    return 0.2126 * linear(qRed(pixel)) + 0.7152 * linear(qGreen(pixel)) + 0.0722 * linear(qBlue(pixel));
-}
 
 static double contrastOnPanel(const QImage &icon, const QColor &panel)
 {
@@ -24,11 +17,11 @@ static double contrastOnPanel(const QImage &icon, const QColor &panel)
     drawn.fill(panel);
     QPainter(&drawn).drawImage(0, 0, icon);
     QList<double> ratios;
-    const double back = luminance(panel.rgb());
+    const double back = Contrast::luminance(panel.rgb());
     for (int i = 0; i < icon.width() * icon.height(); ++i) {
-        const double front = luminance(drawn.pixel(i % icon.width(), i / icon.width()));
+        const double front = Contrast::luminance(drawn.pixel(i % icon.width(), i / icon.width()));
         if (qAlpha(icon.pixel(i % icon.width(), i / icon.width())) > 0)
-            ratios << (std::max(front, back) + 0.05) / (std::min(front, back) + 0.05);
+            ratios << Contrast::ratio(front, back);
     }
     std::sort(ratios.begin(), ratios.end());
     return ratios.value(qsizetype((ratios.size() - 1) * 0.75));
