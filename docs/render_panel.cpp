@@ -178,8 +178,8 @@ void loginForm(Pictures &pictures, ColorScheme scheme)
 }
 
 // The tray icons (launch, then each status) as the tray is handed them for a
-// panel of unknown, dark and light brightness, on a dark (#222222) and a light
-// (#EEEEEE) strip each: at 16, 22 and 32 px, then the 16 px ones four times
+// panel of unknown, dark and light brightness, on a dark (#222222), a middle
+// (Breeze Light's #CFD2D4) and a light (#EEEEEE) strip each: at 16, 22 and 32 px, then the 16 px ones four times
 // enlarged. tray-icons-<brightness>.png.
 void trayIcons(Pictures &pictures)
 {
@@ -193,11 +193,12 @@ void trayIcons(Pictures &pictures)
     const QList<std::pair<QString, Brightness>> cases{
         {u"unknown"_s, Brightness::unknown}, {u"dark"_s, Brightness::dark}, {u"light"_s, Brightness::light}};
     for (const auto &[name, brightness] : cases) {
-        QImage image(icons.size() * (16 + 22 + 32 + 16 * enlarged + 5 * margin) + margin, 2 * stripHeight,
-                     QImage::Format_RGB32);
+        const QList<QColor> strips{QColor(0x222222), QColor(0xCFD2D4), QColor(0xEEEEEE)};
+        QImage image(icons.size() * (16 + 22 + 32 + 16 * enlarged + 5 * margin) + margin,
+                     int(strips.size()) * stripHeight, QImage::Format_RGB32);
         QPainter painter(&image);
-        for (const QColor strip : {QColor(0x222222), QColor(0xEEEEEE)}) {
-            const int top = strip.lightness() < 128 ? 0 : stripHeight;
+        for (const QColor &strip : strips) {
+            const int top = int(strips.indexOf(strip)) * stripHeight;
             painter.fillRect(0, top, image.width(), stripHeight, strip);
             int x = margin;
             for (const StatusIcon &icon : icons) {
