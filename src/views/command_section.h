@@ -81,8 +81,8 @@ public:
     explicit CommandSection(QWidget *parent = nullptr);
 
     void refresh(const SyncState &state, bool serviceDown);
-    // Focus from the keyboard (the default) shows the focus ring.
-    void focusFirstCommand(Qt::FocusReason reason = Qt::TabFocusReason);
+    // The ring shows on it only if the keyboard was used in the window.
+    void focusFirstCommand();
 
 signals:
     void commandActivated(PanelCommand command);

@@ -14,8 +14,11 @@ namespace {
 // does when the window it is in takes the other scheme.
 class TextColor : public QObject {
 public:
+    static inline const QString name = QStringLiteral("textColor");
+
     TextColor(QWidget *widget, NamedColor color) : QObject(widget), m_color(color)
     {
+        setObjectName(name);
         widget->installEventFilter(this);
         apply(widget);
     }
@@ -104,7 +107,9 @@ int symbolSize(const QFont &font)
 void applyTextStyle(QWidget *widget, TextStyle style, NamedColor color)
 {
     widget->setFont(textStyleFont(style));
-    if (auto *existing = widget->findChild<TextColor *>(QString(), Qt::FindDirectChildrenOnly)) {
+    // Found by name: it has no meta-object of its own to be told apart by.
+    if (auto *existing =
+            static_cast<TextColor *>(widget->findChild<QObject *>(TextColor::name, Qt::FindDirectChildrenOnly))) {
         existing->setColor(color);
         existing->apply(widget);
         return;
