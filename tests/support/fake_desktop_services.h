@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -21,6 +22,7 @@ public:
         qint64 replacesId, id, atMs;
         int urgency;       // the hint: 0 low, 1 normal, 2 critical
         int expireTimeout; // -1: the server's default, 0: never
+        QImage image;      // the image-data hint's pixels; null without one
     };
     QList<Notification> shown;
     QElapsedTimer clock;
