@@ -93,6 +93,19 @@ uint FakeNotificationServer::Notify(const QString &application, uint replacesId,
     return uint(shown.last().id);
 }
 
+bool FakeSettingsPortal::serve()
+{
+    return QDBusConnection::sessionBus().registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), this,
+                                                        QDBusConnection::ExportAllContents);
+}
+
+void FakeSettingsPortal::announce(uint scheme)
+{
+    colorScheme = scheme;
+    emit SettingChanged(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"),
+                        QDBusVariant(scheme));
+}
+
 bool FakeStatusNotifierWatcher::serve()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
