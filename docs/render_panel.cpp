@@ -1,5 +1,5 @@
-// Draws the panel in each status, the login form and the tray icons to PNG
-// files, for looking at by eye: `make renders` writes them to
+// Draws the panel in each status and the login form, in the light and the
+// dark scheme, and the tray icons to PNG files, for looking at by eye: `make renders` writes them to
 // build/docs/renders (or give another folder as the argument). The model is driven by a scripted
 // daemon on a real socket, as in the tests, so the pictures show what the
 // daemon's answers make of the panel. Nothing here checks how they look.
