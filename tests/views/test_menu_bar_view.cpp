@@ -556,7 +556,7 @@ private slots:
     {
         m->view->hide();
         PopoverHost host(m->model.state(), m->daemonManager);
-        const auto focus = [&host] {
+        const auto focus = [] {
             const auto *row = qobject_cast<CommandRow *>(QApplication::focusWidget());
             return row ? row->text() + (row->showsFocusRing() ? u" ringed"_s : QString()) : u"none"_s;
         };
