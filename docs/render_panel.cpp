@@ -1,5 +1,5 @@
-// Draws the panel in each status, the login form and the tray icons to PNG
-// files, for looking at by eye: `make renders` writes them to
+// Draws the panel in each status and the login form, in the light and the
+// dark scheme, and the tray icons to PNG files, for looking at by eye: `make renders` writes them to
 // build/docs/renders (or give another folder as the argument). The model is driven by a scripted
 // daemon on a real socket, as in the tests, so the pictures show what the
 // daemon's answers make of the panel. Nothing here checks how they look.
@@ -104,8 +104,14 @@ private:
     int m_failures = 0;
 };
 
+// Each group of panel pictures in both schemes: the dark ones named panel-dark-*.png.
+QString schemeName(const QString &name, ColorScheme scheme)
+{
+    return scheme == ColorScheme::dark ? QString(name).replace(u"panel-"_s, u"panel-dark-"_s) : name;
+}
+
 // The panel as it hangs from the tray icon, in each status: panel-<status>.png.
-void panelStatuses(Pictures &pictures)
+void panelStatuses(Pictures &pictures, ColorScheme scheme)
 {
     // ICU's phrase in the user's language; the driver sets English for the tests.
     const icu::Locale userLocale = icu::Locale::getDefault();
@@ -114,6 +120,7 @@ void panelStatuses(Pictures &pictures)
     icu::Locale::setDefault(userLocale, status);
     DaemonManager daemonManager;
     PopoverHost host(model.state(), daemonManager);
+    host.setPalette(panelPalette(scheme));
     host.open();
     if (!QTest::qWaitForWindowExposed(&host))
         return pictures.fail(u"the panel did not show"_s);
@@ -138,23 +145,24 @@ void panelStatuses(Pictures &pictures)
     };
     for (const auto &[name, record] : statuses) {
         if (model.apply(record))
-            pictures.take(host, u"panel-"_s + name);
+            pictures.take(host, schemeName(u"panel-"_s + name, scheme));
         else
             pictures.fail(name + u": the daemon's answer did not arrive"_s);
     }
 }
 
 // The login form new, while logging in, and after a failure: panel-login*.png.
-void loginForm(Pictures &pictures)
+void loginForm(Pictures &pictures, ColorScheme scheme)
 {
     ModelDriver model;
     DaemonManager daemonManager;
     PopoverHost host(model.state(), daemonManager);
+    host.setPalette(panelPalette(scheme));
     host.open();
     if (!QTest::qWaitForWindowExposed(&host))
         return pictures.fail(u"the panel did not show"_s);
     host.panel().setShowingLogin(true);
-    pictures.take(host, u"panel-login"_s);
+    pictures.take(host, schemeName(u"panel-login"_s, scheme));
 
     LoginView *form = host.panel().loginView();
     form->findChild<QLineEdit *>(u"emailField"_s)->setText(u"ada@example.com"_s);
@@ -163,15 +171,15 @@ void loginForm(Pictures &pictures)
     slow.delayMs = 300;
     model.daemon().setResponder([slow](const QJsonObject &) { return slow; });
     QTest::mouseClick(form->findChild<ProminentButton *>(), Qt::LeftButton);
-    pictures.take(host, u"panel-login-busy"_s);
+    pictures.take(host, schemeName(u"panel-login-busy"_s, scheme));
     if (!QTest::qWaitFor([form] { return !form->isLoading(); }, 5000))
         return pictures.fail(u"login-error: the daemon's answer did not arrive"_s);
-    pictures.take(host, u"panel-login-error"_s);
+    pictures.take(host, schemeName(u"panel-login-error"_s, scheme));
 }
 
 // The tray icons (launch, then each status) as the tray is handed them for a
-// panel of unknown, dark and light brightness, on a dark (#222222) and a light
-// (#EEEEEE) strip each: at 16, 22 and 32 px, then the 16 px ones four times
+// panel of unknown, dark and light brightness, on a dark (#222222), a middle
+// (Breeze Light's #CFD2D4) and a light (#EEEEEE) strip each: at 16, 22 and 32 px, then the 16 px ones four times
 // enlarged. tray-icons-<brightness>.png.
 void trayIcons(Pictures &pictures)
 {
@@ -185,11 +193,12 @@ void trayIcons(Pictures &pictures)
     const QList<std::pair<QString, Brightness>> cases{
         {u"unknown"_s, Brightness::unknown}, {u"dark"_s, Brightness::dark}, {u"light"_s, Brightness::light}};
     for (const auto &[name, brightness] : cases) {
-        QImage image(icons.size() * (16 + 22 + 32 + 16 * enlarged + 5 * margin) + margin, 2 * stripHeight,
-                     QImage::Format_RGB32);
+        const QList<QColor> strips{QColor(0x222222), QColor(0xCFD2D4), QColor(0xEEEEEE)};
+        QImage image(icons.size() * (16 + 22 + 32 + 16 * enlarged + 5 * margin) + margin,
+                     int(strips.size()) * stripHeight, QImage::Format_RGB32);
         QPainter painter(&image);
-        for (const QColor strip : {QColor(0x222222), QColor(0xEEEEEE)}) {
-            const int top = strip.lightness() < 128 ? 0 : stripHeight;
+        for (const QColor &strip : strips) {
+            const int top = int(strips.indexOf(strip)) * stripHeight;
             painter.fillRect(0, top, image.width(), stripHeight, strip);
             int x = margin;
             for (const StatusIcon &icon : icons) {
@@ -224,8 +233,10 @@ int main(int argc, char *argv[])
         return 1;
     }
     Pictures pictures(folder);
-    panelStatuses(pictures);
-    loginForm(pictures);
+    for (ColorScheme scheme : {ColorScheme::light, ColorScheme::dark}) {
+        panelStatuses(pictures, scheme);
+        loginForm(pictures, scheme);
+    }
     trayIcons(pictures);
     return pictures.finish();
 }

@@ -1,12 +1,18 @@
 #include "notify/desktop_notifications.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QDBusMetaType>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QImage>
 #include <QLoggingCategory>
+#include <QPainter>
+#include <QSvgRenderer>
 
 #include <algorithm>
 #include <utility>
@@ -32,10 +38,51 @@ QDBusMessage notificationsCall(const QString &method)
     return QDBusMessage::createMethodCall(notificationsService, notificationsPath, notificationsService, method);
 }
 
+// Tornel's icon as pixels, for a server that cannot find it by name.
+struct IconPixels {
+    QImage image;
+};
+
+// The image-data hint: width, height, row stride, alpha, bits per sample,
+// channels, then the rows of RGBA bytes, not premultiplied (iiibiiay).
+QDBusArgument &operator<<(QDBusArgument &argument, const IconPixels &pixels)
+{
+    const QImage &image = pixels.image;
+    argument.beginStructure();
+    argument << image.width() << image.height() << int(image.bytesPerLine()) << true << 8 << 4
+             << QByteArray(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes());
+    argument.endStructure();
+    return argument;
+}
+
+// Registration asks for a reader too; no server sends Tornel an image.
+const QDBusArgument &operator>>(const QDBusArgument &argument, IconPixels &)
+{
+    return argument;
+}
+
+// Drawn once, at a size servers show without scaling up.
+const QImage &iconPixels()
+{
+    static const QImage image = [] {
+        constexpr int side = 64;
+        QImage drawn(side, side, QImage::Format_ARGB32_Premultiplied);
+        drawn.fill(Qt::transparent);
+        QPainter painter(&drawn);
+        QSvgRenderer(QStringLiteral(":/icons/org.tornel.Tornel.svg")).render(&painter);
+        painter.end();
+        return drawn.convertToFormat(QImage::Format_RGBA8888);
+    }();
+    return image;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(IconPixels)
 
 DesktopNotifications::DesktopNotifications(QObject *parent) : Notifications(parent)
 {
+    qDBusRegisterMetaType<IconPixels>();
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.connect(notificationsService, notificationsPath, notificationsService, QStringLiteral("ActionInvoked"), this,
                 SLOT(actionInvoked(uint, QString)));
@@ -75,10 +122,14 @@ void DesktopNotifications::send(const Notice &notice, const QStringList &capabil
     const QString body = readsMarkup ? notice.body.toHtmlEscaped() : notice.body;
     // The desktop entry's name is also the installed icon's.
     const QString appId = QGuiApplication::desktopFileName();
-    const QVariantMap hints{
+    QVariantMap hints{
         {QStringLiteral("desktop-entry"), appId},
         {QStringLiteral("urgency"), QVariant::fromValue(uchar(notice.urgent ? Urgency::critical : Urgency::normal))},
     };
+    // Run from the build tree the icon is not installed, and the server would
+    // show a placeholder: it gets the icon's pixels instead.
+    if (!QIcon::hasThemeIcon(appId))
+        hints.insert(QStringLiteral("image-data"), QVariant::fromValue(IconPixels{iconPixels()}));
     // Trouble stays until it is over or the user closes it, so its action stays at hand.
     const bool keep = notice.urgent || notice.action != Notice::Action::none;
     QDBusMessage notify = notificationsCall(QStringLiteral("Notify"));

@@ -188,8 +188,7 @@ void PopoverHost::paintEvent(QPaintEvent *)
     // Four thin fills rather than an outlined rectangle: Qt rasterises an
     // outline as large as the window on its thread pool, at every opening.
     QPainter painter(this);
-    QColor edge = palette().color(QPalette::WindowText);
-    edge.setAlphaF(0.25);
+    const QColor edge = panelEdgeColor(palette());
     const QRect r = rect();
     for (const QRect &side : {QRect(r.left(), r.top(), r.width(), 1), QRect(r.left(), r.bottom(), r.width(), 1),
                               QRect(r.left(), r.top() + 1, 1, r.height() - 2),

@@ -16,8 +16,9 @@ Q_LOGGING_CATEGORY(lcTray, "tornel.tray")
 namespace {
 
 // A tint's shades on the desktop's panel: bright on a dark one, deep on a
-// light one, and a middle shade that reads on either (3:1 or more against
-// #222222 and #EEEEEE alike) for when the panel's brightness is unknown.
+// light one, and for when the panel's brightness is unknown a middle shade
+// that reads on either (3:1 or more against #222222, Breeze Light's #CFD2D4
+// and #EEEEEE alike): of one luminance, 0.163, their geometric middle.
 struct Shades {
     QRgb onDark;
     QRgb onEither;
@@ -34,19 +35,19 @@ Shades shades(NamedColor color)
         break;
     case NamedColor::secondaryLabel:
     case NamedColor::gray:
-        return {0xAEAEB2, 0x7A7A80, 0x636366};
+        return {0xAEAEB2, 0x707075, 0x636366};
     case NamedColor::accent:
     case NamedColor::blue:
-        return {0x409CFF, 0x007AFF, 0x0058D0};
+        return {0x409CFF, 0x006CE3, 0x0058D0};
     case NamedColor::green:
-        return {0x30D158, 0x248A3D, 0x1E7A34};
+        return {0x30D158, 0x218139, 0x1E7A34};
     case NamedColor::yellow:
-        return {0xFFD60A, 0x9E7600, 0x8A6500};
+        return {0xFFD60A, 0x8F6B00, 0x8A6500};
     case NamedColor::red:
-        return {0xFF453A, 0xE0352B, 0xC4161C};
+        return {0xFF453A, 0xD33128, 0xC4161C};
     }
     // Untinted, as text on the panel: near white, gray, near black.
-    return {0xF2F2F2, 0x7A7A7A, 0x1C1C1E};
+    return {0xF2F2F2, 0x707070, 0x1C1C1E};
 }
 
 // The symbol at `side` pixels in `fill`, with a rim in `rim` (when valid)

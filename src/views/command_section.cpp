@@ -187,17 +187,17 @@ void CommandSection::rebuild(const QList<PanelCommand> &commands)
         focusFirstCommand();
 }
 
-void CommandSection::focusFirstCommand(Qt::FocusReason reason)
+void CommandSection::focusFirstCommand()
 {
     if (QLayoutItem *first = m_column->itemAt(0))
-        first->widget()->setFocus(reason);
+        first->widget()->setFocus(Qt::OtherFocusReason);
 }
 
 void CommandSection::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!window()->focusWidget())
-        focusFirstCommand(Qt::OtherFocusReason);
+        focusFirstCommand();
 }
 
 void CommandSection::addCommandRow(PanelCommand command)

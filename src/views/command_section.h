@@ -51,6 +51,8 @@ class CommandRow : public PaintedButton {
 public:
     explicit CommandRow(PanelCommand command, QWidget *parent = nullptr);
 
+    PanelCommand command() const { return m_command; }
+
     // The label row (symbol, title, flexible space) inside the row's insets:
     // the part that takes clicks.
     QRect labelRect() const;
@@ -79,8 +81,8 @@ public:
     explicit CommandSection(QWidget *parent = nullptr);
 
     void refresh(const SyncState &state, bool serviceDown);
-    // Focus from the keyboard (the default) shows the focus ring.
-    void focusFirstCommand(Qt::FocusReason reason = Qt::TabFocusReason);
+    // The ring shows on it only if the keyboard was used in the window.
+    void focusFirstCommand();
 
 signals:
     void commandActivated(PanelCommand command);

@@ -10,10 +10,43 @@
 
 namespace {
 
-bool isDark(const QPalette &palette)
-{
-    return palette.color(QPalette::Window).lightness() < 128;
-}
+// Resolves a widget's text colour again whenever its palette changes, as it
+// does when the window it is in takes the other scheme.
+class TextColor : public QObject {
+public:
+    static inline const QString name = QStringLiteral("textColor");
+
+    TextColor(QWidget *widget, NamedColor color) : QObject(widget), m_color(color)
+    {
+        setObjectName(name);
+        widget->installEventFilter(this);
+        apply(widget);
+    }
+
+    void setColor(NamedColor color) { m_color = color; }
+
+    void apply(QWidget *widget) const
+    {
+        QPalette palette = widget->palette();
+        const QColor color = resolveColor(m_color, palette);
+        // Setting the palette announces a change again; only a new colour is set.
+        if (palette.color(QPalette::WindowText) == color)
+            return;
+        palette.setColor(QPalette::WindowText, color);
+        widget->setPalette(palette);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::PaletteChange)
+            apply(static_cast<QWidget *>(watched));
+        return false;
+    }
+
+private:
+    NamedColor m_color;
+};
 
 qreal scale(TextStyle style)
 {
@@ -48,33 +81,6 @@ QFont::Weight weight(TextStyle style, QFont::Weight bodyWeight)
 
 } // namespace
 
-QColor resolveColor(NamedColor color, const QPalette &palette)
-{
-    const bool dark = isDark(palette);
-    switch (color) {
-    case NamedColor::primaryLabel:
-        break;
-    case NamedColor::secondaryLabel: {
-        QColor text = palette.color(QPalette::WindowText);
-        text.setAlphaF(text.alphaF() * 0.5f);
-        return text;
-    }
-    case NamedColor::accent:
-        return palette.color(QPalette::Highlight);
-    case NamedColor::blue:
-        return QColor::fromRgb(dark ? 0x0A84FFu : 0x007AFFu);
-    case NamedColor::green:
-        return QColor::fromRgb(dark ? 0x30D158u : 0x34C759u);
-    case NamedColor::yellow:
-        return QColor::fromRgb(dark ? 0xFFD60Au : 0xFFCC00u);
-    case NamedColor::red:
-        return QColor::fromRgb(dark ? 0xFF453Au : 0xFF3B30u);
-    case NamedColor::gray:
-        return QColor::fromRgb(0x8E8E93u);
-    }
-    return palette.color(QPalette::WindowText);
-}
-
 QFont textStyleFont(TextStyle style, const QFont &bodyFont)
 {
     QFont font = bodyFont;
@@ -101,9 +107,14 @@ int symbolSize(const QFont &font)
 void applyTextStyle(QWidget *widget, TextStyle style, NamedColor color)
 {
     widget->setFont(textStyleFont(style));
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, resolveColor(color, palette));
-    widget->setPalette(palette);
+    // Found by name: it has no meta-object of its own to be told apart by.
+    if (auto *existing =
+            static_cast<TextColor *>(widget->findChild<QObject *>(TextColor::name, Qt::FindDirectChildrenOnly))) {
+        existing->setColor(color);
+        existing->apply(widget);
+        return;
+    }
+    new TextColor(widget, color);
 }
 
 QLabel *makeHeading(const QString &text)
@@ -128,9 +139,8 @@ void paintFocusRing(QPainter &painter, const QRectF &rect, const QPalette &palet
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    QColor ring = resolveColor(NamedColor::accent, palette);
-    ring.setAlphaF(0.8);
-    painter.setPen(QPen(ring, 2));
+    // Opaque: the accent reaches 3:1 against the panel only at full strength.
+    painter.setPen(QPen(resolveColor(NamedColor::accent, palette), 2));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(rect.adjusted(1, 1, -1, -1), 5, 5);
     painter.restore();

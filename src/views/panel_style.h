@@ -1,10 +1,8 @@
 #pragma once
 
-#include "state/status_look.h"
+#include "views/panel_palette.h"
 
-#include <QColor>
 #include <QFont>
-#include <QPalette>
 #include <QRectF>
 #include <QString>
 #include <QWidget>
@@ -15,11 +13,6 @@ class QPainter;
 
 // How the panel looks: named colours, text styles, spacing and the chrome of
 // our painted buttons.
-
-// A named colour against the palette at drawing time, so symbols follow a
-// light or dark theme without being rebuilt. The named hues have fixed
-// values, with a dark variant when the window colour is dark.
-QColor resolveColor(NamedColor color, const QPalette &palette);
 
 // The panel's width: the views lay out to it, the window that holds the
 // panel is made that wide, and no label asks for more.
@@ -42,7 +35,8 @@ QFont textStyleFont(TextStyle style);
 // style: a little taller than the style's letters, as symbols beside text are.
 int symbolSize(const QFont &font);
 
-// Sets a label-like widget's font to `style` and its text colour to `color`.
+// Sets a label-like widget's font to `style` and its text colour to `color`,
+// the colour of the widget's scheme now and after a change of scheme.
 void applyTextStyle(QWidget *widget, TextStyle style, NamedColor color = NamedColor::primaryLabel);
 
 // A title in the headline style, which screen readers know as a heading.

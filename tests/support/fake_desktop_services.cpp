@@ -1,9 +1,28 @@
 #include "fake_desktop_services.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDeadlineTimer>
 
 namespace {
+
+// The image-data hint (iiibiiay) as an image; null when absent or not 8-bit RGBA.
+QImage imageData(const QVariant &hint)
+{
+    if (!hint.canConvert<QDBusArgument>())
+        return {};
+    int width, height, stride, bits, channels;
+    bool alpha;
+    QByteArray bytes;
+    const QDBusArgument data = hint.value<QDBusArgument>();
+    data.beginStructure();
+    data >> width >> height >> stride >> alpha >> bits >> channels >> bytes;
+    data.endStructure();
+    if (!alpha || bits != 8 || channels != 4 || bytes.size() < qsizetype(stride) * height)
+        return {};
+    return QImage(reinterpret_cast<const uchar *>(bytes.constData()), width, height, stride, QImage::Format_RGBA8888)
+        .copy();
+}
 
 // Starts a server that prints one line once it serves (Xvfb its display
 // number, dbus-daemon its address) and returns that line.
@@ -69,8 +88,22 @@ uint FakeNotificationServer::Notify(const QString &application, uint replacesId,
                   replacesId ? replacesId : uint(shown.size() + 1),
                   clock.elapsed(),
                   hints.value(QStringLiteral("urgency"), -1).toInt(),
-                  expireTimeout});
+                  expireTimeout,
+                  imageData(hints.value(QStringLiteral("image-data")))});
     return uint(shown.last().id);
+}
+
+bool FakeSettingsPortal::serve()
+{
+    return QDBusConnection::sessionBus().registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), this,
+                                                        QDBusConnection::ExportAllContents);
+}
+
+void FakeSettingsPortal::announce(uint scheme)
+{
+    colorScheme = scheme;
+    emit SettingChanged(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"),
+                        QDBusVariant(scheme));
 }
 
 bool FakeStatusNotifierWatcher::serve()

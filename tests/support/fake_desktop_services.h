@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
+#include <QDBusVariant>
 #include <QVariantMap>
 
 // The desktop's D-Bus services as the tests play them, on a bus of their own.
@@ -21,6 +23,7 @@ public:
         qint64 replacesId, id, atMs;
         int urgency;       // the hint: 0 low, 1 normal, 2 critical
         int expireTimeout; // -1: the server's default, 0: never
+        QImage image;      // the image-data hint's pixels; null without one
     };
     QList<Notification> shown;
     QElapsedTimer clock;
@@ -39,6 +42,28 @@ signals:
     void ActionInvoked(uint id, const QString &actionKey);
     // Reason 1: expired, 2: closed by the user.
     void NotificationClosed(uint id, uint reason);
+};
+
+// The settings portal's colour scheme (0 no preference, 1 dark, 2 light), read and announced as a change.
+class FakeSettingsPortal : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+public:
+    uint colorScheme = 0;
+
+    // Serves under the portal's name, which FakeDesktop holds.
+    bool serve();
+    void announce(uint scheme);
+
+public slots:
+    // As the portal does, the value in one variant more than the signal's.
+    QDBusVariant Read(const QString &, const QString &)
+    {
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(colorScheme)));
+    }
+
+signals:
+    void SettingChanged(const QString &group, const QString &key, const QDBusVariant &value);
 };
 
 // An X server and a session bus of the test's own, made this process's

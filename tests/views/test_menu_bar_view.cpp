@@ -550,6 +550,30 @@ private slots:
         QCOMPARE(order.join(u' '), u"passwordField advancedToggle serverUrlField loginButton backButton emailField"_s);
     }
 
+    // Opened by a click, the panel gives its first command focus but draws no ring, even once a new status
+    // brings other commands; a key brings the ring, which goes with the panel. "<focused row>[ ringed]".
+    void focusRingOnlyAfterAKey()
+    {
+        m->view->hide();
+        PopoverHost host(m->model.state(), m->daemonManager);
+        const auto focus = [] {
+            const auto *row = qobject_cast<CommandRow *>(QApplication::focusWidget());
+            return row ? row->text() + (row->showsFocusRing() ? u" ringed"_s : QString()) : u"none"_s;
+        };
+        QVERIFY(m->model.apply(ModelDriver::record(u"synced"_s)));
+        host.open();
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        QStringList seen{focus()};
+        QVERIFY(m->model.apply(ModelDriver::record(u"paused"_s)));
+        seen << focus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        seen << focus();
+        host.hide();
+        host.open();
+        seen << focus();
+        QCOMPARE(seen.join(u", "_s), u"Pause Syncing, Resume Syncing, Open Sync Folder ringed, Open Sync Folder"_s);
+    }
+
     // Roles, names, states and focus as Qt's accessibility interfaces give them to screen readers.
     void screenReadersHearWhatHappens()
     {

@@ -78,16 +78,71 @@ void announceStateChange(QWidget *widget, QAccessible::State changed)
     QAccessible::updateAccessibility(&event);
 }
 
+// Whether the keyboard was used in a window since it last showed: a property
+// of the window, as focus moves between buttons and rows are rebuilt.
+const char keyboardUsed[] = "tornelKeyboardUsed";
+
+// Forgets the keyboard's use as its window shows again.
+class KeyboardUseReset : public QObject {
+public:
+    static inline const QString name = QStringLiteral("keyboardUseReset");
+
+    explicit KeyboardUseReset(QWidget *window) : QObject(window)
+    {
+        setObjectName(name);
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show)
+            watched->setProperty(keyboardUsed, false);
+        return false;
+    }
+};
+
+void markKeyboardUse(QWidget *window)
+{
+    if (window->property(keyboardUsed).toBool())
+        return;
+    window->setProperty(keyboardUsed, true);
+    if (QWidget *focused = window->focusWidget())
+        focused->update();
+}
+
 } // namespace
+
+bool PaintedButton::showsFocusRing() const
+{
+    return hasFocus() && window()->property(keyboardUsed).toBool();
+}
+
+bool PaintedButton::event(QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress)
+        markKeyboardUse(window());
+    return QAbstractButton::event(event);
+}
 
 void PaintedButton::focusInEvent(QFocusEvent *event)
 {
-    m_keyboardFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    // Focus that Tab moved here came by a key pressed in another control.
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
+        markKeyboardUse(window());
     QAbstractButton::focusInEvent(event);
 }
 
-SymbolButton::SymbolButton(const QString &symbolName, NamedColor color,
-                           const QString &accessibleName, QWidget *parent)
+void PaintedButton::showEvent(QShowEvent *event)
+{
+    QWidget *window = this->window();
+    // Found by name: the filter has no meta-object of its own to be told apart by.
+    if (!window->findChild<QObject *>(KeyboardUseReset::name, Qt::FindDirectChildrenOnly))
+        new KeyboardUseReset(window);
+    QAbstractButton::showEvent(event);
+}
+
+SymbolButton::SymbolButton(const QString &symbolName, NamedColor color, const QString &accessibleName, QWidget *parent)
     : PaintedButton(parent), m_symbolName(symbolName), m_color(color)
 {
     setAccessibleName(accessibleName);
@@ -133,7 +188,8 @@ int DisclosureButton::indicatorSize() const
 
 QSize DisclosureButton::sizeHint() const
 {
-    return {indicatorSize() + disclosureIndicatorSpacing + fontMetrics().horizontalAdvance(text()) + 2 * disclosurePadding,
+    return {indicatorSize() + disclosureIndicatorSpacing + fontMetrics().horizontalAdvance(text())
+                + 2 * disclosurePadding,
             fontMetrics().height() + 2 * disclosurePadding};
 }
 
@@ -154,8 +210,8 @@ void DisclosureButton::paintEvent(QPaintEvent *)
                            &painter, this);
 
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(content.adjusted(indicatorSize() + disclosureIndicatorSpacing, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                     text());
+    painter.drawText(content.adjusted(indicatorSize() + disclosureIndicatorSpacing, 0, 0, 0),
+                     Qt::AlignLeft | Qt::AlignVCenter, text());
 }
 
 ProminentButton::ProminentButton(const QString &text, QWidget *parent) : PaintedButton(parent)

@@ -5,22 +5,22 @@
 #include <QAbstractButton>
 #include <QVariantAnimation>
 
-// The base of our custom-painted buttons: Space activates them, and they
-// show a focus ring only when focus came from the keyboard, not when a window
-// hands its first control focus on opening. Return is left to the enclosing
-// form, whose default action it is.
+// The base of our custom-painted buttons: Space activates them, and the one
+// with focus shows a focus ring once the keyboard has been used in its window
+// since the window last showed: a panel opened by a click shows none, though
+// its first control has focus for screen readers. Return is left to the
+// enclosing form, whose default action it is.
 class PaintedButton : public QAbstractButton {
     Q_OBJECT
 public:
     using QAbstractButton::QAbstractButton;
 
+    bool showsFocusRing() const;
+
 protected:
-    bool showsFocusRing() const { return hasFocus() && m_keyboardFocus; }
-
+    bool event(QEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
-
-private:
-    bool m_keyboardFocus = false;
+    void showEvent(QShowEvent *event) override;
 };
 
 // A borderless button showing only a symbol, such as the login form's back
@@ -28,8 +28,7 @@ private:
 class SymbolButton : public PaintedButton {
     Q_OBJECT
 public:
-    SymbolButton(const QString &symbolName, NamedColor color, const QString &accessibleName,
-                 QWidget *parent = nullptr);
+    SymbolButton(const QString &symbolName, NamedColor color, const QString &accessibleName, QWidget *parent = nullptr);
 
     QSize sizeHint() const override;
 
