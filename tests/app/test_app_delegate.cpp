@@ -44,6 +44,7 @@ private slots:
     void shutdownStopsPollingBeforeTheDaemon();
     void withoutReadyNoRequestAndNoIconChange_data();
     void withoutReadyNoRequestAndNoIconChange();
+    void panelHangsFromTheIconAgainWhenATrayAppearsLate();
 
 private:
     void launch();
@@ -172,6 +173,20 @@ void AppDelegateTest::withoutReadyNoRequestAndNoIconChange()
     QTest::qWait(1000 + SyncState::pollIntervalMs + 1000);
     QCOMPARE(daemon.requestCount(), 0);
     QCOMPARE(m_item->icons.size(), 1);
+}
+
+// Without a tray the panel opens as a window; once one appears, as a popup again.
+void AppDelegateTest::panelHangsFromTheIconAgainWhenATrayAppearsLate()
+{
+    launch();
+    PopoverHost &panel = *m_delegate->popover();
+    emit m_item->trayMissing();
+    panel.open();
+    QCOMPARE(panel.windowType(), Qt::Window);
+    panel.hide();
+    emit m_item->trayAppeared();
+    panel.open();
+    QCOMPARE(panel.windowType(), Qt::Popup);
 }
 
 QTEST_MAIN(AppDelegateTest)
