@@ -1,5 +1,7 @@
 #include "app/app_delegate.h"
 
+#include "tray/compositor_placement.h"
+
 #include <QPointer>
 #include <QStringList>
 
@@ -51,6 +53,7 @@ void AppDelegate::createStatusItem()
 void AppDelegate::buildPopover()
 {
     m_popover = std::make_unique<PopoverHost>(m_syncState, m_daemonManager);
+    placeOnCompositor(*m_popover);
     StatusItem *item = m_statusItem.get();
     m_popover->setTrayIconGeometrySource([item] { return item->geometry(); });
     connect(item, &StatusItem::clicked, m_popover.get(), &PopoverHost::toggle);

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDeadlineTimer>
+#include <QFile>
 
 namespace {
 
@@ -85,4 +86,30 @@ void FakeStatusNotifierWatcher::stopServing()
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
     bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+}
+
+bool FakeKWinScripting::serve()
+{
+    m_bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-kwin"));
+    return m_bus.registerObject(QStringLiteral("/Scripting"), this, QDBusConnection::ExportAllSlots)
+        && m_bus.registerService(QStringLiteral("org.kde.KWin"));
+}
+
+int FakeKWinScripting::loadScript(const QString &path, const QString &name)
+{
+    calls.append(QStringLiteral("load %1 %2").arg(name, path));
+    QFile file(path);
+    if (loaded.contains(name) || !file.open(QIODevice::ReadOnly))
+        return -1;
+    scripts.append(file.readAll());
+    loaded.insert(name);
+    auto *script = new FakeKWinScript(QStringLiteral("/Scripting/Script%1").arg(++m_lastId), calls, this);
+    m_bus.registerObject(script->path, script, QDBusConnection::ExportAllSlots);
+    return m_lastId;
+}
+
+bool FakeKWinScripting::unloadScript(const QString &name)
+{
+    calls.append(QStringLiteral("unload ") + name);
+    return loaded.remove(name);
 }
