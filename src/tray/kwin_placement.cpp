@@ -2,6 +2,7 @@
 
 #include "tray/popover_host.h"
 
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -111,23 +112,41 @@ void KWinPlacement::place(bool byClick)
         qCWarning(lcTray, "cannot write the panel's placement for KWin to %s", qPrintable(m_scriptPath));
         return;
     }
-    // The bus keeps the order of one sender's calls: the old copy goes first.
-    m_bus.asyncCall(scriptingCall(QStringLiteral("unloadScript"), {QLatin1String(scriptName)}), callTimeoutMs);
     m_loaded = true;
-    const QDBusPendingCall loading = m_bus.asyncCall(
-        scriptingCall(QStringLiteral("loadScript"), {m_scriptPath, QLatin1String(scriptName)}), callTimeoutMs);
-    auto *watcher = new QDBusPendingCallWatcher(loading, this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+    // KWin lets go of an unloaded script only once back in its event loop,
+    // and refuses a name still in use: loaded once the unload is answered.
+    const QDBusPendingCall unloading =
+        m_bus.asyncCall(scriptingCall(QStringLiteral("unloadScript"), {QLatin1String(scriptName)}), callTimeoutMs);
+    auto *unloaded = new QDBusPendingCallWatcher(unloading, this);
+    connect(unloaded, &QDBusPendingCallWatcher::finished, this, [this, unloaded] {
+        unloaded->deleteLater();
+        const QDBusPendingCall loading = m_bus.asyncCall(
+            scriptingCall(QStringLiteral("loadScript"), {m_scriptPath, QLatin1String(scriptName)}), callTimeoutMs);
+        auto *loaded = new QDBusPendingCallWatcher(loading, this);
+        connect(loaded, &QDBusPendingCallWatcher::finished, this, [this, loaded] {
+            loaded->deleteLater();
+            const QDBusPendingReply<int> id = *loaded;
+            if (id.isError() || id.value() < 0) {
+                qCInfo(lcTray, "KWin did not take the panel's placement: %s", qPrintable(id.error().message()));
+                return;
+            }
+            run(QStringLiteral("/Scripting/Script%1").arg(id.value()), QStringLiteral("/%1").arg(id.value()));
+        });
+    });
+}
+
+void KWinPlacement::run(const QString &path, const QString &otherwise)
+{
+    const QDBusPendingCall running = m_bus.asyncCall(
+        QDBusMessage::createMethodCall(kwinService, path, QStringLiteral("org.kde.kwin.Script"), QStringLiteral("run")),
+        callTimeoutMs);
+    if (otherwise.isEmpty())
+        return;
+    auto *watcher = new QDBusPendingCallWatcher(running, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, otherwise] {
         watcher->deleteLater();
-        const QDBusPendingReply<int> id = *watcher;
-        if (id.isError() || id.value() < 0) {
-            qCInfo(lcTray, "KWin did not take the panel's placement: %s", qPrintable(id.error().message()));
-            return;
-        }
-        m_bus.asyncCall(QDBusMessage::createMethodCall(
-                            kwinService, QStringLiteral("/Scripting/Script") + QString::number(id.value()),
-                            QStringLiteral("org.kde.kwin.Script"), QStringLiteral("run")),
-                        callTimeoutMs);
+        if (watcher->isError() && watcher->error().type() == QDBusError::UnknownObject)
+            run(otherwise, {});
     });
 }
 

@@ -36,6 +36,10 @@ public:
     void place(bool byClick);
 
 private:
+    // Runs the loaded script: its object is at `path`, or where KWin 5.27
+    // puts it, at `otherwise`.
+    void run(const QString &path, const QString &otherwise);
+
     QDBusConnection m_bus;
     QString m_scriptPath;
     qint64 m_pid;

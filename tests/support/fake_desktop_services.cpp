@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QTimer>
 
 namespace {
 
@@ -95,6 +96,11 @@ bool FakeKWinScripting::serve()
         && m_bus.registerService(QStringLiteral("org.kde.KWin"));
 }
 
+FakeKWinScripting::~FakeKWinScripting()
+{
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake-kwin"));
+}
+
 int FakeKWinScripting::loadScript(const QString &path, const QString &name)
 {
     calls.append(QStringLiteral("load %1 %2").arg(name, path));
@@ -103,7 +109,7 @@ int FakeKWinScripting::loadScript(const QString &path, const QString &name)
         return -1;
     scripts.append(file.readAll());
     loaded.insert(name);
-    auto *script = new FakeKWinScript(QStringLiteral("/Scripting/Script%1").arg(++m_lastId), calls, this);
+    auto *script = new FakeKWinScript(scriptPath.arg(++m_lastId), calls, this);
     m_bus.registerObject(script->path, script, QDBusConnection::ExportAllSlots);
     return m_lastId;
 }
@@ -111,5 +117,7 @@ int FakeKWinScripting::loadScript(const QString &path, const QString &name)
 bool FakeKWinScripting::unloadScript(const QString &name)
 {
     calls.append(QStringLiteral("unload ") + name);
-    return loaded.remove(name);
+    // As KWin: the script goes once back in the event loop.
+    QTimer::singleShot(0, this, [this, name] { loaded.remove(name); });
+    return loaded.contains(name);
 }

@@ -90,8 +90,11 @@ public:
     QStringList calls; // "load <name> <path>", "run <object path>", "unload <name>"
     QList<QByteArray> scripts;
     QSet<QString> loaded;
+    // Where a loaded script's object goes, with its number for %1.
+    QString scriptPath = QStringLiteral("/Scripting/Script%1");
 
     bool serve();
+    ~FakeKWinScripting() override;
 
 public slots:
     int loadScript(const QString &path, const QString &name);
