@@ -2,7 +2,6 @@
 
 #include "tray/popover_host.h"
 
-#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -30,11 +29,18 @@ constexpr char scriptText[] = R"js(
 (function () {
     const pid = %1;
     const atPointer = %2;
+    const seen = %3;
+    const tornel = [%4];
     const added = workspace.windowAdded || workspace.clientAdded;
     const windows = workspace.windowList ? workspace.windowList() : workspace.clientList();
     function anchorOf(screen, area) {
-        if (atPointer)
-            return {x: workspace.cursorPos.x, y: workspace.cursorPos.y};
+        if (atPointer) {
+            const at = {x: workspace.cursorPos.x, y: workspace.cursorPos.y};
+            callDBus(tornel[0], tornel[1], tornel[2], "iconSeenAt", at.x + " " + at.y);
+            return at;
+        }
+        if (seen)
+            return seen;
         const top = area.y - screen.y, bottom = screen.y + screen.height - area.y - area.height;
         const left = area.x - screen.x, right = screen.x + screen.width - area.x - area.width;
         const far = {x: screen.x + screen.width - 1, y: screen.y + screen.height - 1};
@@ -80,24 +86,41 @@ constexpr char scriptText[] = R"js(
 
 } // namespace
 
-QByteArray kwinPlacementScript(qint64 pid, bool atPointer)
+QByteArray kwinPlacementScript(qint64 pid, bool atPointer, std::optional<QPoint> iconSeenAt, const QString &busName)
 {
+    const QString seen = iconSeenAt ? QStringLiteral("{x: %1, y: %2}").arg(iconSeenAt->x()).arg(iconSeenAt->y())
+                                    : QStringLiteral("null");
+    // A bus name holds only letters, digits, '.', ':', '_' and '-': nothing to escape.
+    const QString tornel =
+        QStringLiteral("\"%1\", \"%2\", \"%3\"")
+            .arg(busName, QLatin1String(KWinPlacement::objectPath), QLatin1String(KWinPlacement::interfaceName));
     return QString::fromLatin1(scriptText)
-        .arg(pid)
-        .arg(atPointer ? QStringLiteral("true") : QStringLiteral("false"))
+        .arg(QString::number(pid), atPointer ? QStringLiteral("true") : QStringLiteral("false"), seen, tornel)
         .toUtf8();
 }
 
 KWinPlacement::KWinPlacement(QDBusConnection bus, QString directory, qint64 pid, QObject *parent)
     : QObject(parent), m_bus(std::move(bus)),
       m_scriptPath(directory + u'/' + QLatin1String(scriptName) + QStringLiteral(".js")), m_pid(pid)
-{}
+{
+    m_bus.registerObject(QLatin1String(objectPath), this, QDBusConnection::ExportScriptableSlots);
+}
 
 KWinPlacement::~KWinPlacement()
 {
     if (m_loaded)
         m_bus.call(scriptingCall(QStringLiteral("unloadScript"), {QLatin1String(scriptName)}), QDBus::Block,
                    unloadTimeoutMs);
+}
+
+void KWinPlacement::iconSeenAt(const QString &point)
+{
+    const QStringList xy = point.split(u' ');
+    bool xRead = false;
+    bool yRead = false;
+    const QPoint at(xy.value(0).toInt(&xRead), xy.value(1).toInt(&yRead));
+    if (xy.size() == 2 && xRead && yRead)
+        m_iconSeenAt = at;
 }
 
 void KWinPlacement::follow(PopoverHost &host)
@@ -108,7 +131,8 @@ void KWinPlacement::follow(PopoverHost &host)
 void KWinPlacement::place(bool byClick)
 {
     QSaveFile file(m_scriptPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(kwinPlacementScript(m_pid, byClick)) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(kwinPlacementScript(m_pid, byClick, m_iconSeenAt, m_bus.baseService())) < 0 || !file.commit()) {
         qCWarning(lcTray, "cannot write the panel's placement for KWin to %s", qPrintable(m_scriptPath));
         return;
     }
@@ -130,23 +154,12 @@ void KWinPlacement::place(bool byClick)
                 qCInfo(lcTray, "KWin did not take the panel's placement: %s", qPrintable(id.error().message()));
                 return;
             }
-            run(QStringLiteral("/Scripting/Script%1").arg(id.value()), QStringLiteral("/%1").arg(id.value()));
+            // Not run() on the script's object: KWin 5.27 numbers scripts by
+            // their place in its list, so after an unload the number, and the
+            // object under it, can be another script's. start() runs every
+            // loaded script that is not running yet.
+            m_bus.asyncCall(scriptingCall(QStringLiteral("start"), {}), callTimeoutMs);
         });
-    });
-}
-
-void KWinPlacement::run(const QString &path, const QString &otherwise)
-{
-    const QDBusPendingCall running = m_bus.asyncCall(
-        QDBusMessage::createMethodCall(kwinService, path, QStringLiteral("org.kde.kwin.Script"), QStringLiteral("run")),
-        callTimeoutMs);
-    if (otherwise.isEmpty())
-        return;
-    auto *watcher = new QDBusPendingCallWatcher(running, this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, otherwise] {
-        watcher->deleteLater();
-        if (watcher->isError() && watcher->error().type() == QDBusError::UnknownObject)
-            run(otherwise, {});
     });
 }
 

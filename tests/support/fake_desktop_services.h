@@ -80,18 +80,16 @@ public slots:
 };
 
 // Enough of KWin's scripting for a program that hands it scripts: loads by
-// name (refused while that name is loaded, as KWin does), runs and unloads,
-// all recorded with the script's text. On a connection of its own, as KWin
-// is another program.
+// name (refused while that name is loaded, as KWin does), starts what is
+// loaded and unloads, all recorded with the script's text. On a connection
+// of its own, as KWin is another program.
 class FakeKWinScripting : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.kwin.Scripting")
 public:
-    QStringList calls; // "load <name> <path>", "run <object path>", "unload <name>"
+    QStringList calls; // "load <name> <path>", "start", "unload <name>"
     QList<QByteArray> scripts;
     QSet<QString> loaded;
-    // Where a loaded script's object goes, with its number for %1.
-    QString scriptPath = QStringLiteral("/Scripting/Script%1");
 
     bool serve();
     ~FakeKWinScripting() override;
@@ -99,25 +97,8 @@ public:
 public slots:
     int loadScript(const QString &path, const QString &name);
     bool unloadScript(const QString &name);
+    void start() { calls.append(QStringLiteral("start")); }
 
 private:
     QDBusConnection m_bus{QString()};
-    int m_lastId = 0;
-};
-
-// One script KWin has loaded.
-class FakeKWinScript : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.kwin.Script")
-public:
-    FakeKWinScript(QString path, QStringList &calls, QObject *parent)
-        : QObject(parent), path(std::move(path)), m_calls(calls)
-    {}
-    const QString path;
-
-public slots:
-    void run() { m_calls.append(QStringLiteral("run ") + path); }
-
-private:
-    QStringList &m_calls;
 };
