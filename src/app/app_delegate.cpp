@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 
+#include "tray/compositor_placement.h"
 #include "tray/desktop_color_scheme.h"
 
 #include <QPointer>
@@ -54,6 +55,7 @@ void AppDelegate::buildPopover()
 {
     m_popover = std::make_unique<PopoverHost>(m_syncState, m_daemonManager);
     followDesktopScheme(*m_popover);
+    placeOnCompositor(*m_popover);
     StatusItem *item = m_statusItem.get();
     m_popover->setTrayIconGeometrySource([item] { return item->geometry(); });
     connect(item, &StatusItem::clicked, m_popover.get(), &PopoverHost::toggle);

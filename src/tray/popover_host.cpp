@@ -1,6 +1,7 @@
 #include "tray/popover_host.h"
 
 #include "tray/app_activation.h"
+#include "tray/popover_placement.h"
 #include "views/accessible_role.h"
 #include "views/menu_bar_view.h"
 
@@ -13,22 +14,14 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-#include <algorithm>
+#include <utility>
 
 namespace {
 
-// Moves [start, start + length) into [low, high], preferring `low` when it
-// cannot fit.
-int clampSpan(int start, int length, int low, int high)
-{
-    return std::max(low, std::min(start, high - length + 1));
-}
-
 // A window of its own: a title, a close button and a minimise button; no
 // maximise button for a panel of fixed size.
-constexpr Qt::WindowFlags windowedFlags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                                          Qt::WindowCloseButtonHint;
+constexpr Qt::WindowFlags windowedFlags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
 
 } // namespace
 
@@ -38,21 +31,11 @@ bool isTriggerDebounced(std::chrono::steady_clock::time_point now,
     return hiddenAt && now >= *hiddenAt && now - *hiddenAt < trayTriggerDebounce;
 }
 
-QRect popoverGeometry(QSize size, QRect trayIcon, QPoint pointer, QRect available)
-{
-    const QRect anchor = trayIcon.isEmpty() ? QRect(pointer, QSize(1, 1)) : trayIcon;
-    const bool opensUpwards = anchor.center().y() > available.center().y();
-    const int x = anchor.center().x() - size.width() / 2;
-    const int y = opensUpwards ? anchor.top() - size.height() : anchor.bottom() + 1;
-    return {QPoint(clampSpan(x, size.width(), available.left(), available.right()),
-                   clampSpan(y, size.height(), available.top(), available.bottom())),
-            size};
-}
-
-PopoverWindowKind popoverWindowKind(const QString &platformName)
+PopoverWindowKind popoverWindowKind(const QString &platformName, bool placedByCompositor)
 {
     if (platformName.startsWith(QLatin1String("wayland")))
-        return {Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint, true};
+        return {placedByCompositor ? Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint : windowedFlags,
+                true};
     // Not Qt::ToolTip: a tooltip window never takes keyboard focus.
     return {Qt::Popup | Qt::FramelessWindowHint, false};
 }
@@ -108,14 +91,22 @@ void PopoverHost::toggle()
     }
     if (isTriggerDebounced(m_clock(), m_hiddenAt))
         return;
-    open();
+    const QRect trayIcon = m_trayIconGeometry ? m_trayIconGeometry() : QRect();
+    // Asking the X server where the pointer is costs a round trip.
+    m_iconSeenAt = trayIcon.isEmpty() ? QRect(QCursor::pos(), QSize(1, 1)) : trayIcon;
+    openAt(true);
 }
 
 void PopoverHost::open()
 {
+    openAt(false);
+}
+
+void PopoverHost::openAt(bool byClick)
+{
     AppActivation::activate();
     if (!isVisible())
-        showAnchored();
+        showAnchored(byClick);
     // So the panel's fields take typing at once.
     raise();
     activateWindow();
@@ -126,7 +117,20 @@ void PopoverHost::setWindowed(bool windowed)
     m_windowed = windowed;
 }
 
-void PopoverHost::showAnchored()
+QRect PopoverHost::iconAnchor() const
+{
+    const QRect trayIcon = m_trayIconGeometry ? m_trayIconGeometry() : QRect();
+    return trayIcon.isEmpty() ? m_iconSeenAt : trayIcon;
+}
+
+void PopoverHost::setPlacedByCompositor(bool placed)
+{
+    m_popupFlags = popoverWindowKind(QGuiApplication::platformName(), placed).flags;
+    if (!m_madeAsWindow && windowFlags() != m_popupFlags)
+        setWindowFlags(m_popupFlags);
+}
+
+void PopoverHost::showAnchored(bool byClick)
 {
     panel();
     if (m_windowed != m_madeAsWindow) {
@@ -139,16 +143,17 @@ void PopoverHost::showAnchored()
         show();
         return;
     }
-    const QRect trayIcon = m_trayIconGeometry ? m_trayIconGeometry() : QRect();
-    // Asking the X server where the pointer is costs a round trip.
-    const QPoint pointer = trayIcon.isEmpty() ? QCursor::pos() : QPoint();
-    const QPoint anchor = trayIcon.isEmpty() ? pointer : trayIcon.center();
-    QScreen *screen = QGuiApplication::screenAt(anchor);
+    QRect anchor = iconAnchor();
+    QScreen *screen = anchor.isEmpty() ? nullptr : QGuiApplication::screenAt(anchor.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    if (screen)
-        setGeometry(popoverGeometry(contentSize, trayIcon, pointer, screen->availableGeometry()));
+    if (screen) {
+        if (anchor.isEmpty())
+            anchor = edgeAnchor(screen->geometry(), screen->availableGeometry());
+        setGeometry(popoverGeometry(contentSize, anchor, screen->availableGeometry()));
+    }
     show();
+    emit shownAtIcon(byClick);
 }
 
 void PopoverHost::keyPressEvent(QKeyEvent *event)
@@ -177,8 +182,8 @@ void PopoverHost::hideEvent(QHideEvent *event)
 void PopoverHost::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && m_hidesOnDeactivation && !m_madeAsWindow && isVisible() &&
-        !isActiveWindow())
+    if (event->type() == QEvent::ActivationChange && m_hidesOnDeactivation && !m_madeAsWindow && isVisible()
+        && !isActiveWindow())
         hide();
 }
 
@@ -190,9 +195,9 @@ void PopoverHost::paintEvent(QPaintEvent *)
     QPainter painter(this);
     const QColor edge = panelEdgeColor(palette());
     const QRect r = rect();
-    for (const QRect &side : {QRect(r.left(), r.top(), r.width(), 1), QRect(r.left(), r.bottom(), r.width(), 1),
-                              QRect(r.left(), r.top() + 1, 1, r.height() - 2),
-                              QRect(r.right(), r.top() + 1, 1, r.height() - 2)})
+    for (const QRect &side :
+         {QRect(r.left(), r.top(), r.width(), 1), QRect(r.left(), r.bottom(), r.width(), 1),
+          QRect(r.left(), r.top() + 1, 1, r.height() - 2), QRect(r.right(), r.top() + 1, 1, r.height() - 2)})
         painter.fillRect(side, edge);
 }
 

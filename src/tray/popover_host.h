@@ -2,6 +2,7 @@
 
 #include "views/panel_style.h"
 
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
@@ -25,23 +26,18 @@ inline constexpr std::chrono::milliseconds trayTriggerDebounce{300};
 bool isTriggerDebounced(std::chrono::steady_clock::time_point now,
                         std::optional<std::chrono::steady_clock::time_point> hiddenAt);
 
-// Where a panel of `size` goes on a screen whose free area is `available`:
-// centred under the tray icon when its geometry is known (`trayIcon` not
-// empty), else at the pointer; above the anchor instead when the anchor sits
-// in the lower half of the screen, as with a bottom panel; and always wholly
-// inside `available`.
-QRect popoverGeometry(QSize size, QRect trayIcon, QPoint pointer, QRect available);
-
 // How the panel's window is made on a given Qt platform. On X11 a popup
 // window places itself and closes on an outside click by its grab. On
-// Wayland a parentless popup can neither be placed nor grab, so the panel is
-// a frameless dialog that hides itself when it loses activation.
+// Wayland a parentless popup can neither be placed nor grab, so the panel
+// hides itself when it loses activation; it is a frameless dialog where the
+// compositor is asked to put it at the icon (`placedByCompositor`), and a
+// titled window elsewhere, where it opens away from the icon.
 struct PopoverWindowKind {
     Qt::WindowFlags flags;
     bool hidesOnDeactivation;
 };
 
-PopoverWindowKind popoverWindowKind(const QString &platformName);
+PopoverWindowKind popoverWindowKind(const QString &platformName, bool placedByCompositor = false);
 
 // The frameless 320 by 400 window that hangs from the tray icon and holds
 // the one panel. The panel is built on first use, so a companion whose panel
@@ -62,21 +58,34 @@ public:
     MenuBarView &panel();
 
     // Where the tray icon is, in screen coordinates; an empty rectangle when
-    // the tray does not say (most StatusNotifierItem hosts), which places the
-    // panel at the pointer instead.
+    // the tray does not say (most StatusNotifierItem hosts), which takes the
+    // pointer at a click on the icon instead.
     void setTrayIconGeometrySource(std::function<QRect()> source);
 
     // The click on the tray icon: closes an open panel, opens a closed one
     // unless it closed just now. Deciding on "is it shown" alone would reopen
-    // the panel with the very click that closed it.
+    // the panel with the very click that closed it. The icon is where the
+    // tray says, or under the pointer; later openings hang there too.
     void toggle();
     // Shows the panel whether or not it closed just now (the tray menu, a
-    // second start), and brings it to the front with keyboard focus.
+    // second start, a notification), and brings it to the front with keyboard
+    // focus. It hangs from where the icon was last seen, never from the
+    // pointer, which is elsewhere; before the first click, from the far end of
+    // the desktop's panel.
     void open();
     // Without a tray there is no icon to hang the panel from: it then opens
     // as an ordinary window with a title and a close button, placed by the
     // window manager. Takes effect at the next opening.
     void setWindowed(bool windowed);
+    // The compositor is asked to place the panel (see compositor_placement.h).
+    // Takes effect at the next opening.
+    void setPlacedByCompositor(bool placed);
+
+signals:
+    // The panel was shown under its icon, by a click on it (`byClick`, the
+    // pointer then being on the icon) or otherwise: for the compositors that
+    // place windows only when asked (see compositor_placement.h).
+    void shownAtIcon(bool byClick);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -86,7 +95,9 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void showAnchored();
+    void openAt(bool byClick);
+    void showAnchored(bool byClick);
+    QRect iconAnchor() const;
 
     SyncState &m_syncState;
     DaemonManager &m_daemonManager;
@@ -100,4 +111,6 @@ private:
     bool m_windowed = false;
     bool m_madeAsWindow = false;
     std::function<QRect()> m_trayIconGeometry;
+    // Where the icon was last seen: the tray's word or a click's point.
+    QRect m_iconSeenAt;
 };

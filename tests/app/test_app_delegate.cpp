@@ -52,6 +52,7 @@ private slots:
     void withoutReadyNoRequestAndNoIconChange_data();
     void withoutReadyNoRequestAndNoIconChange();
     void theLogKeepsTheSessionButNoPassword();
+    void panelHangsFromTheIconAgainWhenATrayAppearsLate();
 
 private:
     void launch();
@@ -210,6 +211,20 @@ void AppDelegateTest::theLogKeepsTheSessionButNoPassword()
                                     QStringLiteral("[daemon] Stopped")})
         QVERIFY2(text.contains(expected), qPrintable(text));
     QVERIFY2(!text.contains(password), qPrintable(text));
+}
+
+// Without a tray the panel opens as a window; once one appears, as a popup again.
+void AppDelegateTest::panelHangsFromTheIconAgainWhenATrayAppearsLate()
+{
+    launch();
+    PopoverHost &panel = *m_delegate->popover();
+    emit m_item->trayMissing();
+    panel.open();
+    QCOMPARE(panel.windowType(), Qt::Window);
+    panel.hide();
+    emit m_item->trayAppeared();
+    panel.open();
+    QCOMPARE(panel.windowType(), Qt::Popup);
 }
 
 QTEST_MAIN(AppDelegateTest)

@@ -3,6 +3,8 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QTimer>
 
 namespace {
 
@@ -118,4 +120,35 @@ void FakeStatusNotifierWatcher::stopServing()
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
     bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+}
+
+bool FakeKWinScripting::serve()
+{
+    m_bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-kwin"));
+    return m_bus.registerObject(QStringLiteral("/Scripting"), this, QDBusConnection::ExportAllSlots)
+        && m_bus.registerService(QStringLiteral("org.kde.KWin"));
+}
+
+FakeKWinScripting::~FakeKWinScripting()
+{
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake-kwin"));
+}
+
+int FakeKWinScripting::loadScript(const QString &path, const QString &name)
+{
+    calls.append(QStringLiteral("load %1 %2").arg(name, path));
+    QFile file(path);
+    if (loaded.contains(name) || !file.open(QIODevice::ReadOnly))
+        return -1;
+    scripts.append(file.readAll());
+    loaded.insert(name);
+    return int(scripts.size());
+}
+
+bool FakeKWinScripting::unloadScript(const QString &name)
+{
+    calls.append(QStringLiteral("unload ") + name);
+    // As KWin: the script goes once back in the event loop.
+    QTimer::singleShot(0, this, [this, name] { loaded.remove(name); });
+    return loaded.contains(name);
 }

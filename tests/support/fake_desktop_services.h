@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSet>
 #include <QStringList>
 #include <QDBusVariant>
 #include <QVariantMap>
@@ -100,4 +102,28 @@ public:
 
 public slots:
     void RegisterStatusNotifierItem(const QString &service) { items.append(service); }
+};
+
+// Enough of KWin's scripting for a program that hands it scripts: loads by
+// name (refused while that name is loaded, as KWin does), starts what is
+// loaded and unloads, all recorded with the script's text. On a connection
+// of its own, as KWin is another program.
+class FakeKWinScripting : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.kwin.Scripting")
+public:
+    QStringList calls; // "load <name> <path>", "start", "unload <name>"
+    QList<QByteArray> scripts;
+    QSet<QString> loaded;
+
+    bool serve();
+    ~FakeKWinScripting() override;
+
+public slots:
+    int loadScript(const QString &path, const QString &name);
+    bool unloadScript(const QString &name);
+    void start() { calls.append(QStringLiteral("start")); }
+
+private:
+    QDBusConnection m_bus{QString()};
 };

@@ -4,6 +4,8 @@
 #include "daemon/daemon_manager.h"
 #include "tray/autostart_files.h"
 #include "tray/popover_host.h"
+#include "tray/popover_placement.h"
+#include "tray/status_item_style.h"
 #include "tray/tray_menu.h"
 #include "views/login_view.h"
 #include "views/menu_bar_view.h"
@@ -13,6 +15,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QLineEdit>
 #include <QMenu>
@@ -28,25 +32,66 @@ class TestPopover : public QObject {
 private slots:
     void placement_data()
     {
-        QTest::addColumn<QRect>("trayIcon"); // empty: not known, placed at the pointer
-        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<QRect>("anchor"); // empty: none seen, the edge of `screen` that `available` leaves
+        QTest::addColumn<QRect>("screen");
         QTest::addColumn<QRect>("available");
         QTest::addColumn<QPoint>("expected"); // the panel's top left corner
-        const QRect top(0, 28, 1920, 1052), bottom(0, 0, 1920, 1040);
-        QTest::newRow("under the icon, right edge") << QRect(1850, 2, 24, 24) << QPoint() << top << QPoint(1600, 28);
-        QTest::newRow("above the icon, left edge") << QRect(100, 1050, 24, 24) << QPoint() << bottom << QPoint(0, 640);
-        QTest::newRow("at the pointer, top") << QRect() << QPoint(500, 10) << top << QPoint(340, 28);
-        QTest::newRow("at the pointer, bottom") << QRect() << QPoint(500, 1075) << bottom << QPoint(340, 640);
-        QTest::newRow("second screen") << QRect() << QPoint(3190, 5) << QRect(1920, 0, 1280, 1024) << QPoint(2880, 6);
+        const QRect screen(0, 0, 1920, 1080), top(0, 28, 1920, 1052), bottom(0, 0, 1920, 1040);
+        QTest::newRow("under the icon, right edge") << QRect(1850, 2, 24, 24) << screen << top << QPoint(1600, 28);
+        QTest::newRow("above the icon, left edge") << QRect(100, 1050, 24, 24) << screen << bottom << QPoint(0, 640);
+        QTest::newRow("a click, bottom") << QRect(500, 1075, 1, 1) << screen << bottom << QPoint(340, 640);
+        QTest::newRow("a click, second screen") << QRect(3190, 5, 1, 1) << screen << QRect(1920, 0, 1280, 1024) << QPoint(2880, 6);
+        // A panel that takes no space: the direction shows, no clamp hides it.
+        QTest::newRow("icon in the free area, upper half") << QRect(1850, 40, 24, 24) << screen << screen << QPoint(1600, 64);
+        QTest::newRow("icon in the free area, lower half") << QRect(100, 1000, 24, 24) << screen << screen << QPoint(0, 600);
+        QTest::newRow("none seen: top panel") << QRect() << screen << QRect(0, 32, 1920, 1048) << QPoint(1600, 32);
+        QTest::newRow("none seen: bottom panel") << QRect() << screen << QRect(0, 0, 1920, 1036) << QPoint(1600, 636);
+        QTest::newRow("none seen: left panel") << QRect() << screen << QRect(48, 0, 1872, 1080) << QPoint(48, 679);
+        QTest::newRow("none seen: no panel") << QRect() << screen << screen << QPoint(1600, 0);
     }
 
     void placement()
     {
-        QFETCH(QRect, trayIcon);
-        QFETCH(QPoint, pointer);
+        QFETCH(QRect, anchor);
+        QFETCH(QRect, screen);
         QFETCH(QRect, available);
         QFETCH(QPoint, expected);
-        QCOMPARE(popoverGeometry(QSize(320, 400), trayIcon, pointer, available), QRect(expected, QSize(320, 400)));
+        const QRect at = anchor.isEmpty() ? edgeAnchor(screen, available) : anchor;
+        QCOMPARE(popoverGeometry(QSize(320, 400), at, available), QRect(expected, QSize(320, 400)));
+    }
+
+    // Seen at a click, the icon is where every later opening hangs from, never
+    // the pointer; before any click, the far end of the screen's top edge
+    // (the offscreen screen has no panel).
+    void openingsHangFromTheIconLastSeen()
+    {
+        ModelDriver model;
+        DaemonManager daemonManager;
+        std::chrono::steady_clock::time_point now{100s};
+        PopoverHost host(model.state(), daemonManager, [&now] { return now; });
+        QRect trayIcon;
+        host.setTrayIconGeometrySource([&trayIcon] { return trayIcon; });
+        QSignalSpy shown(&host, &PopoverHost::shownAtIcon);
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QCursor::setPos(screen.center());
+        host.open();
+        QCOMPARE(host.geometry().topRight(), QPoint(screen.right(), screen.top()));
+        host.hide();
+        now += 1s;
+        QCursor::setPos(100, screen.bottom() - 2);
+        host.toggle();
+        QCOMPARE(host.geometry().topLeft(), QPoint(0, screen.bottom() - 402));
+        host.hide();
+        QCursor::setPos(screen.center());
+        host.open();
+        QCOMPARE(host.geometry().topLeft(), QPoint(0, screen.bottom() - 402));
+        QCOMPARE(shown, (QList<QVariantList>{{false}, {true}, {false}}));
+    }
+
+    // GNOME's extension sends a second click in a row as a double click.
+    void doubleClickIsAClick()
+    {
+        QCOMPARE(clickAction(QSystemTrayIcon::DoubleClick, StatusItemStyle{}), ClickAction::togglePanel);
     }
 
     void hostKeepsItsPanelAcrossOpenings_data()
