@@ -26,6 +26,19 @@
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
+namespace {
+
+// The tray menu on a model fed by a scripted daemon, with its panel.
+struct TrayMenuRig {
+    ModelDriver model;
+    DaemonManager daemonManager;
+    PopoverHost host{model.state(), daemonManager};
+    QMenu menu;
+    TrayMenu trayMenu{menu, model.state(), daemonManager, host};
+};
+
+} // namespace
+
 class TestPopover : public QObject {
     Q_OBJECT
 
@@ -130,11 +143,8 @@ private slots:
 
     void trayMenuFollowsTheStatus()
     {
-        ModelDriver model;
-        DaemonManager daemonManager;
-        PopoverHost host(model.state(), daemonManager);
-        QMenu menu;
-        TrayMenu trayMenu(menu, model.state(), daemonManager, host);
+        TrayMenuRig rig;
+        auto &[model, daemonManager, host, menu, trayMenu] = rig;
         const auto entries = [&menu] {
             QStringList titles;
             for (QAction *action : menu.actions())
@@ -163,11 +173,8 @@ private slots:
     // "Show Log" opens the daemon's log with the desktop's viewer, once there is one.
     void showLogOpensTheDaemonsLog()
     {
-        ModelDriver model;
-        DaemonManager daemonManager;
-        PopoverHost host(model.state(), daemonManager);
-        QMenu menu;
-        TrayMenu trayMenu(menu, model.state(), daemonManager, host);
+        TrayMenuRig rig;
+        auto &[model, daemonManager, host, menu, trayMenu] = rig;
         QAction *showLog = menu.actions().at(menu.actions().size() - 2);
         QCOMPARE(showLog->text(), u"Show Log"_s);
         emit menu.aboutToShow();
@@ -188,11 +195,8 @@ private slots:
         QTemporaryDir config;
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         QGuiApplication::setDesktopFileName(u"org.tornel.Tornel"_s);
-        ModelDriver model;
-        DaemonManager daemonManager;
-        PopoverHost host(model.state(), daemonManager);
-        QMenu menu;
-        TrayMenu trayMenu(menu, model.state(), daemonManager, host);
+        TrayMenuRig rig;
+        auto &[model, daemonManager, host, menu, trayMenu] = rig;
         QAction *entry = menu.actions().at(menu.actions().size() - 3);
         QFile file(config.filePath(u"autostart/org.tornel.Tornel.desktop"_s));
         QVERIFY(entry->isCheckable() && !entry->isChecked());
