@@ -144,7 +144,7 @@ private slots:
     void trayMenuFollowsTheStatus()
     {
         TrayMenuRig rig;
-        auto &[model, daemonManager, host, menu, trayMenu] = rig;
+        QMenu &menu = rig.menu;
         const auto entries = [&menu] {
             QStringList titles;
             for (QAction *action : menu.actions())
@@ -154,27 +154,27 @@ private slots:
         // Each entry is triggered after the list says which it is.
         QCOMPARE(entries(), u"Open Tornel, Log In to Tornel, |, Start at Login, Show Log, Quit Tornel"_s);
         menu.actions().at(1)->trigger();
-        QVERIFY(host.panel().showingLogin());
-        QTRY_VERIFY(host.isVisible());
-        host.hide();
-        QVERIFY(model.apply(ModelDriver::record(u"paused"_s)));
+        QVERIFY(rig.host.panel().showingLogin());
+        QTRY_VERIFY(rig.host.isVisible());
+        rig.host.hide();
+        QVERIFY(rig.model.apply(ModelDriver::record(u"paused"_s)));
         QTRY_COMPARE(entries(), u"Open Tornel, Resume Syncing, Open Sync Folder, Log Out, |, Start at Login, Show Log, Quit Tornel"_s);
-        QVERIFY(model.apply(ModelDriver::record(u"syncing"_s)));
+        QVERIFY(rig.model.apply(ModelDriver::record(u"syncing"_s)));
         QTRY_COMPARE(entries(), u"Open Tornel, Pause Syncing, Pause for 1 Hour, Pause Until Tomorrow, Open Sync Folder, Log Out, |, Start at Login, Show Log, Quit Tornel"_s);
         menu.actions().at(1)->trigger();
-        QTRY_COMPARE(model.calls(), QStringList{u"pause"_s});
+        QTRY_COMPARE(rig.model.calls(), QStringList{u"pause"_s});
         menu.actions().at(5)->trigger();
-        QTRY_COMPARE(model.calls(), (QStringList{u"pause"_s, u"logout"_s}));
-        QVERIFY(!host.isVisible());
+        QTRY_COMPARE(rig.model.calls(), (QStringList{u"pause"_s, u"logout"_s}));
+        QVERIFY(!rig.host.isVisible());
         menu.actions().at(0)->trigger();
-        QTRY_VERIFY(host.isVisible());
+        QTRY_VERIFY(rig.host.isVisible());
     }
 
     // "Show Log" opens the daemon's log with the desktop's viewer, once there is one.
     void showLogOpensTheDaemonsLog()
     {
         TrayMenuRig rig;
-        auto &[model, daemonManager, host, menu, trayMenu] = rig;
+        QMenu &menu = rig.menu;
         QAction *showLog = menu.actions().at(menu.actions().size() - 2);
         QCOMPARE(showLog->text(), u"Show Log"_s);
         emit menu.aboutToShow();
@@ -196,7 +196,7 @@ private slots:
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         QGuiApplication::setDesktopFileName(u"org.tornel.Tornel"_s);
         TrayMenuRig rig;
-        auto &[model, daemonManager, host, menu, trayMenu] = rig;
+        QMenu &menu = rig.menu;
         QAction *entry = menu.actions().at(menu.actions().size() - 3);
         QFile file(config.filePath(u"autostart/org.tornel.Tornel.desktop"_s));
         QVERIFY(entry->isCheckable() && !entry->isChecked());
