@@ -143,7 +143,8 @@ void PopoverHost::showAnchored(bool byClick)
         show();
         return;
     }
-    QRect anchor = iconAnchor();
+    // A click has just asked the tray where the icon is.
+    QRect anchor = byClick ? m_iconSeenAt : iconAnchor();
     QScreen *screen = anchor.isEmpty() ? nullptr : QGuiApplication::screenAt(anchor.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
